@@ -1,0 +1,206 @@
+#include "link/JpegStrip.h"
+
+#include <FreeImage.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace velarix {
+
+namespace {
+
+constexpr std::uint8_t kMarkerSoi = 0xD8;
+constexpr std::uint8_t kMarkerEoi = 0xD9;
+constexpr std::uint8_t kMarkerSos = 0xDA;
+constexpr std::uint8_t kMarkerCom = 0xFE;
+
+bool IsStandalone(std::uint8_t m) {
+    return (m >= 0xD0 && m <= 0xD7) || m == 0x01;
+}
+bool IsSupportedFrame(std::uint8_t m) {
+    return m == 0xC0 || m == 0xC1 || m == 0xC2;
+}
+// Every other SOFn: lossless, hierarchical, arithmetic-coded.
+bool IsOtherFrame(std::uint8_t m) {
+    return m >= 0xC3 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
+}
+bool IsMetadata(std::uint8_t m) {
+    return (m >= 0xE1 && m <= 0xEF) || m == kMarkerCom;
+}
+
+// FreeImage reads the strip through these four routines over a block of memory.
+struct MemorySource {
+    const std::uint8_t* start;
+    const std::uint8_t* current;
+    const std::uint8_t* end;
+};
+
+// Copies whole blocks only and returns how many it copied, as fread does, so
+// the decoder is never told about bytes that are not there.
+unsigned DLL_CALLCONV MemRead(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    auto* src = static_cast<MemorySource*>(handle);
+    if (size == 0) return 0;
+    const auto left = static_cast<std::size_t>(src->end - src->current);
+    const unsigned blocks = static_cast<unsigned>(std::min<std::size_t>(count, left / size));
+    const std::size_t bytes = std::size_t{blocks} * size;
+    if (bytes > 0) std::memcpy(buffer, src->current, bytes);
+    src->current += bytes;
+    return blocks;
+}
+
+unsigned DLL_CALLCONV MemWrite(void*, unsigned size, unsigned, fi_handle) {
+    return size;
+}
+
+// The position stays inside the block whatever the decoder asks for.
+int DLL_CALLCONV MemSeek(fi_handle handle, long offset, int origin) {
+    auto* src = static_cast<MemorySource*>(handle);
+    const std::ptrdiff_t base = origin == SEEK_SET ? 0 : src->current - src->start;
+    const std::ptrdiff_t limit = src->end - src->start;
+    const std::ptrdiff_t pos = std::clamp<std::ptrdiff_t>(base + offset, 0, limit);
+    src->current = src->start + pos;
+    return 0;
+}
+
+long DLL_CALLCONV MemTell(fi_handle handle) {
+    auto* src = static_cast<MemorySource*>(handle);
+    return static_cast<long>(src->current - src->start);
+}
+
+struct DibDeleter {
+    void operator()(FIBITMAP* dib) const { FreeImage_Unload(dib); }
+};
+using DibPtr = std::unique_ptr<FIBITMAP, DibDeleter>;
+
+DibPtr LoadJpeg(Bytes jpeg) {
+    FreeImageIO io{MemRead, MemWrite, MemSeek, MemTell};
+    MemorySource src{jpeg.data(), jpeg.data(), jpeg.data() + jpeg.size()};
+    // Always as JPEG: FreeImage never guesses the format of network bytes.
+    return DibPtr(FreeImage_LoadFromHandle(FIF_JPEG, &io, &src, JPEG_DEFAULT));
+}
+
+// Writes image line `line` (0 = top) of a decoded strip as 0x00RRGGBB.
+void CopyLine(FIBITMAP* dib, unsigned bpp, int line, int height, std::uint32_t* dst, int width) {
+    const BYTE* src = FreeImage_GetScanLine(dib, height - 1 - line);  // FreeImage is bottom-up
+    if (bpp == 24) {
+        for (int x = 0; x < width; ++x, src += 3) {
+            dst[x] = (std::uint32_t{src[FI_RGBA_RED]} << 16) |
+                     (std::uint32_t{src[FI_RGBA_GREEN]} << 8) | src[FI_RGBA_BLUE];
+        }
+    } else if (bpp == 8) {
+        const RGBQUAD* pal = FreeImage_GetPalette(dib);
+        for (int x = 0; x < width; ++x) {
+            const RGBQUAD& c = pal[src[x]];
+            dst[x] = (std::uint32_t{c.rgbRed} << 16) | (std::uint32_t{c.rgbGreen} << 8) | c.rgbBlue;
+        }
+    } else {  // 32
+        for (int x = 0; x < width; ++x, src += 4) {
+            dst[x] = (std::uint32_t{src[FI_RGBA_RED]} << 16) |
+                     (std::uint32_t{src[FI_RGBA_GREEN]} << 8) | src[FI_RGBA_BLUE];
+        }
+    }
+}
+
+}  // namespace
+
+std::optional<JpegFrameHeader> ParseJpegFrameHeader(Bytes jpeg, std::vector<std::uint8_t>* clean) {
+    const std::size_t size = jpeg.size();
+    const std::uint8_t* p = jpeg.data();
+    if (size < 4 || p[0] != 0xFF || p[1] != kMarkerSoi) return std::nullopt;
+    if (clean) {
+        clean->clear();
+        clean->reserve(size);
+        clean->insert(clean->end(), p, p + 2);
+    }
+    std::optional<JpegFrameHeader> header;
+    std::size_t pos = 2;
+    for (;;) {
+        if (pos >= size || p[pos] != 0xFF) return std::nullopt;
+        const std::size_t markerStart = pos;
+        while (pos < size && p[pos] == 0xFF) ++pos;  // fill bytes
+        if (pos >= size) return std::nullopt;
+        const std::uint8_t m = p[pos++];
+        if (m == kMarkerSoi || m == kMarkerEoi || m == 0x00) return std::nullopt;
+        if (IsStandalone(m)) {
+            if (clean) clean->insert(clean->end(), p + markerStart, p + pos);
+            continue;
+        }
+        if (pos + 2 > size) return std::nullopt;
+        const std::size_t len = ReadBe16(p + pos);
+        if (len < 2 || pos + len > size) return std::nullopt;
+        if (m == kMarkerSos) {
+            if (!header) return std::nullopt;
+            if (clean) clean->insert(clean->end(), p + markerStart, p + size);
+            return header;
+        }
+        if (IsOtherFrame(m)) return std::nullopt;
+        if (IsSupportedFrame(m)) {
+            if (header || len < 8) return std::nullopt;
+            JpegFrameHeader h;
+            h.precision = p[pos + 2];
+            h.height = ReadBe16(p + pos + 3);
+            h.width = ReadBe16(p + pos + 5);
+            h.components = p[pos + 7];
+            if (len != 8 + 3 * std::size_t(h.components)) return std::nullopt;
+            if (h.precision != 8 || (h.components != 1 && h.components != 3)) return std::nullopt;
+            header = h;
+        }
+        if (clean && !IsMetadata(m)) clean->insert(clean->end(), p + markerStart, p + pos + len);
+        pos += len;
+    }
+}
+
+StripDecode DecodeJpegStrip(Bytes payload, std::span<std::uint32_t> screen) {
+    StripDecode out;
+    if (payload.size() < 6) return out;
+    out.top = ReadBe16(payload.data());
+    out.frameValue = ReadBe32(payload.data() + 2);
+
+    std::vector<std::uint8_t> clean;
+    const auto header = ParseJpegFrameHeader(payload.subspan(6), &clean);
+    if (!header) {
+        out.result = StripResult::BadHeader;
+        return out;
+    }
+    // Height 0 in the frame header defers the height to a later marker; we
+    // need to know it before anything is decoded.
+    if (header->width != kScreenWidth || header->height == 0 ||
+        out.top + header->height > kScreenHeight || screen.size() < kScreenPixels) {
+        out.result = StripResult::DoesNotFit;
+        return out;
+    }
+
+    DibPtr dib = LoadJpeg(clean);
+    if (!dib) {
+        out.result = StripResult::DecodeFailed;
+        return out;
+    }
+    unsigned bpp = FreeImage_GetBPP(dib.get());
+    if (bpp != 8 && bpp != 24 && bpp != 32) {
+        dib.reset(FreeImage_ConvertTo32Bits(dib.get()));
+        if (!dib) {
+            out.result = StripResult::DecodeFailed;
+            return out;
+        }
+        bpp = 32;
+    }
+    const int w = static_cast<int>(FreeImage_GetWidth(dib.get()));
+    const int h = static_cast<int>(FreeImage_GetHeight(dib.get()));
+    if (w != kScreenWidth || h <= 0 || out.top + h > kScreenHeight ||
+        (bpp == 8 && FreeImage_GetPalette(dib.get()) == nullptr)) {
+        out.result = StripResult::DoesNotFit;
+        return out;
+    }
+    out.width = w;
+    out.height = h;
+    for (int line = 0; line < h; ++line) {
+        const int row = kScreenHeight - 1 - (out.top + line);
+        CopyLine(dib.get(), bpp, line, h, screen.data() + std::size_t(row) * kScreenWidth, w);
+    }
+    out.result = StripResult::Decoded;
+    return out;
+}
+
+}  // namespace velarix

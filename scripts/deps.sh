@@ -1,0 +1,25 @@
+# Debian packages the build and the tests need; sourced by scripts/test.
+VELARIX_PACKAGES=(
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  zlib1g-dev libfreeimage-dev
+  libgtest-dev libbenchmark-dev
+  g++-mingw-w64-i686
+)
+
+# Installs what is missing when we are root; otherwise says what to run.
+velarix_ensure_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages. Run:" >&2
+    echo "  sudo apt-get install -y ${missing[*]}" >&2
+    return 1
+  fi
+  echo "== Installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq </dev/null && apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+}

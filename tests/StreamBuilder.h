@@ -1,0 +1,46 @@
+// Builds what a phone server would send: framed messages, frame records,
+// compressed records and JPEG strips. Written from the wire layout, apart
+// from the code under test.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "link/Protocol.h"
+
+namespace velarix::test {
+
+using ByteVec = std::vector<std::uint8_t>;
+
+ByteVec Concat(std::initializer_list<ByteVec> parts);
+ByteVec SyncBytes();
+// A phone-to-PC message: 4-byte length (whole message), type, payload.
+ByteVec Message(std::uint8_t type, const ByteVec& payload = {});
+ByteVec Be32(std::uint32_t v);
+
+struct LineRecord {
+    int line;
+    ByteVec pixels;
+};
+
+// Bytes per 208-pixel line for a pixel format code.
+std::size_t LineBytes(int code);
+
+// width/height default to the screen; flip and frame value are optional tail bytes.
+ByteVec FrameRecord(std::uint8_t mode, const std::vector<LineRecord>& lines,
+                    std::optional<std::uint8_t> flip = std::nullopt,
+                    std::optional<std::uint32_t> frameValue = std::nullopt, int width = 208,
+                    int height = 320);
+ByteVec Deflate(const ByteVec& data, int level = 6);
+
+// A JPEG of `pixels` (0x00RRGGBB, top row first) encoded by FreeImage.
+ByteVec EncodeJpeg(const std::vector<std::uint32_t>& pixels, int width, int height,
+                   int quality = 90, bool greyscale = false);
+ByteVec JpegPayload(int top, std::uint32_t frameValue, const ByteVec& jpeg);
+
+// Deterministic pseudo-random bytes.
+ByteVec RandomBytes(std::size_t n, std::uint32_t seed);
+
+}  // namespace velarix::test

@@ -1,0 +1,181 @@
+// The sync search and the message loop, fed in every chunking from whole
+// streams down to one byte at a time.
+#include <gtest/gtest.h>
+
+#include "LinkDoubles.h"
+#include "StreamBuilder.h"
+#include "link/PhoneLink.h"
+
+namespace velarix::test {
+namespace {
+
+const ByteVec kHello(16, 0x55);
+const ByteVec kSyncAck = {0x01};
+const ByteVec kPingReply = {0x07};
+const ByteVec kDefaultOptions = {0x04, 0x01, 0x01, 0x01, 0x00, 0x32, 0x02, 0x02};
+
+// A connected link with a view that sends Options when it syncs, as the
+// real view does.
+struct Harness {
+    Harness() {
+        link.SetView(&view);
+        view.onSynced = [](CPhoneLink& l) { l.SendOptions(PhoneOptions{}); };
+        link.AttachTransport(transport);
+    }
+    void Feed(const ByteVec& bytes, std::size_t chunk = 0) {
+        if (chunk == 0) chunk = bytes.size();
+        for (std::size_t i = 0; i < bytes.size(); i += chunk)
+            link.OnReceive(Bytes(bytes).subspan(i, std::min(chunk, bytes.size() - i)));
+    }
+    RecordingTransport transport;
+    RecordingView view;
+    CRelayLink link;
+};
+
+TEST(SyncSearch, GarbageThenPatternSyncsAndAnswersHelloOptionsSyncAckInOrder) {
+    Harness h;
+    h.Feed(Concat({RandomBytes(37, 1), SyncBytes()}));
+    EXPECT_TRUE(h.link.Synced());
+    EXPECT_EQ(h.transport.sent, Concat({kHello, kDefaultOptions, kSyncAck}));
+    EXPECT_EQ(h.view.events, (std::vector<std::string>{"synced"}));
+    EXPECT_EQ(h.link.RxCount(), 0u);  // garbage and pattern are gone
+}
+
+TEST(SyncSearch, HelloAlreadySentAtConnectIsNotRepeated) {
+    Harness h;
+    h.link.SendHello(false);
+    h.Feed(SyncBytes());
+    EXPECT_EQ(h.transport.sent, Concat({kHello, kDefaultOptions, kSyncAck}));
+}
+
+TEST(SyncSearch, PartialPatternIsCompletedByLaterReadsInEveryChunking) {
+    const ByteVec stream = Concat({RandomBytes(5, 2), SyncBytes(), Message(7)});
+    for (std::size_t chunk = 1; chunk <= stream.size(); ++chunk) {
+        Harness h;
+        h.Feed(stream, chunk);
+        EXPECT_TRUE(h.link.Synced()) << "chunk " << chunk;
+        EXPECT_EQ(h.transport.sent, Concat({kHello, kDefaultOptions, kSyncAck, kPingReply}))
+            << "chunk " << chunk;
+    }
+}
+
+TEST(SyncSearch, MismatchInsideAPartialMatchResumesOneByteLater) {
+    // 00 00 00 00 0A 55 ...: the first attempt fails at the fourth byte, the
+    // real pattern starts one byte later.
+    Harness h;
+    h.Feed(Concat({{0x00}, SyncBytes()}));
+    EXPECT_TRUE(h.link.Synced());
+}
+
+TEST(SyncSearch, UnmatchedInputIsHalvedFrom1024BytesOn) {
+    Harness h;
+    ByteVec garbage(3000, 0x55);  // no 00 00 00 0A in it
+    h.Feed(garbage);
+    EXPECT_EQ(h.link.RxCount(), 1500u);
+    EXPECT_FALSE(h.link.Synced());
+    EXPECT_EQ(h.transport.sent, kHello);
+
+    Harness small;
+    small.Feed(ByteVec(1023, 0x55));
+    EXPECT_EQ(small.link.RxCount(), 1023u);
+    small.Feed({0x55});
+    EXPECT_EQ(small.link.RxCount(), 512u);
+}
+
+TEST(SyncSearch, PatternStraddlingTheHalvingPointSurvives) {
+    Harness h;
+    const ByteVec sync = SyncBytes();
+    h.Feed(Concat({ByteVec(2000, 0x77), ByteVec(sync.begin(), sync.begin() + 6)}));
+    EXPECT_FALSE(h.link.Synced());
+    h.Feed(ByteVec(sync.begin() + 6, sync.end()));
+    EXPECT_TRUE(h.link.Synced());
+}
+
+TEST(SyncSearch, InputWithoutViewStillSyncsAndAcknowledges) {
+    RecordingTransport transport;
+    CRelayLink link;
+    link.AttachTransport(transport);
+    const ByteVec sync = SyncBytes();
+    link.OnReceive(sync);
+    EXPECT_TRUE(link.Synced());
+    EXPECT_EQ(transport.sent, Concat({kHello, kSyncAck}));
+}
+
+TEST(MessageLoop, TwoMessagesInOneReadAndOneSplitAcrossReadsAreAllDispatched) {
+    const ByteVec stream = Concat({SyncBytes(), Message(7), Message(7), Message(7)});
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{3}, std::size_t{7}, stream.size()}) {
+        Harness h;
+        h.Feed(stream, chunk);
+        h.transport.sent.erase(h.transport.sent.begin(), h.transport.sent.begin() + 25);
+        EXPECT_EQ(h.transport.sent, Concat({kPingReply, kPingReply, kPingReply}))
+            << "chunk " << chunk;
+        EXPECT_EQ(h.link.RxCount(), 0u);
+    }
+}
+
+TEST(MessageLoop, IncompleteMessageWaitsForTheRest) {
+    Harness h;
+    h.Feed(SyncBytes());
+    h.transport.TakeSent();
+    const ByteVec ping = Message(128, Be32(42));
+    h.Feed(ByteVec(ping.begin(), ping.end() - 1));
+    EXPECT_TRUE(h.view.statusValues.empty());
+    EXPECT_EQ(h.link.RxCount(), ping.size() - 1);
+    h.Feed({ping.back()});
+    EXPECT_EQ(h.view.statusValues, (std::vector<std::uint32_t>{42}));
+}
+
+TEST(MessageLoop, LengthLimitIs256000Inclusive) {
+    Harness h;
+    h.Feed(SyncBytes());
+    // Exactly 256000: a message of an ignored type, accepted and consumed.
+    ByteVec big = Message(131, ByteVec(256000 - 5, 0xAB));
+    h.Feed(big, 4096);
+    EXPECT_TRUE(h.link.Synced());
+    EXPECT_EQ(h.link.RxCount(), 0u);
+
+    // One more is a framing error: the sync is lost, the socket stays open.
+    ByteVec tooBig = Be32(256001);
+    tooBig.push_back(131);
+    h.Feed(tooBig);
+    EXPECT_FALSE(h.link.Synced());
+    EXPECT_TRUE(h.link.IsOpen());
+    EXPECT_EQ(h.view.events, (std::vector<std::string>{"synced", "lost"}));
+}
+
+TEST(MessageLoop, LengthBelowFiveIsAFramingError) {
+    for (std::uint32_t length : {0u, 1u, 4u}) {
+        Harness h;
+        h.Feed(SyncBytes());
+        ByteVec bad = Be32(length);
+        bad.push_back(7);
+        h.Feed(bad);
+        EXPECT_FALSE(h.link.Synced()) << length;
+        EXPECT_EQ(h.view.events.back(), "lost") << length;
+    }
+}
+
+TEST(MessageLoop, AfterAFramingErrorTheNextPatternSyncsAgainWithAFreshHello) {
+    Harness h;
+    h.Feed(SyncBytes());
+    h.Feed(Concat({Be32(999999), {7}}));
+    ASSERT_FALSE(h.link.Synced());
+    h.transport.TakeSent();
+    h.Feed(Concat({RandomBytes(20, 9), SyncBytes(), Message(7)}));
+    EXPECT_TRUE(h.link.Synced());
+    EXPECT_EQ(h.transport.sent, Concat({kHello, kDefaultOptions, kSyncAck, kPingReply}));
+}
+
+TEST(MessageLoop, IgnoredTypesAreConsumedWithoutEffect) {
+    Harness h;
+    h.Feed(SyncBytes());
+    h.transport.TakeSent();
+    h.Feed(Concat(
+        {Message(0x55, ByteVec(5, 0x55)), Message(131, {1, 2, 3}), Message(200), Message(7)}));
+    EXPECT_TRUE(h.link.Synced());
+    EXPECT_EQ(h.transport.sent, kPingReply);
+    EXPECT_EQ(h.view.events, (std::vector<std::string>{"synced"}));
+}
+
+}  // namespace
+}  // namespace velarix::test
