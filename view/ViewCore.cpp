@@ -1,0 +1,354 @@
+#include "view/ViewCore.h"
+
+#include <algorithm>
+
+namespace velarix {
+
+namespace {
+
+constexpr std::string_view kSectionEvents = "Events";
+
+struct OptionCommand {
+    int id;
+    int PhoneOptions::*field;
+    int value;
+};
+
+// The option commands: each sets one field (JPEG items set two).
+constexpr OptionCommand kOptionCommands[] = {
+    {cmd::kCompression1 + 0, &PhoneOptions::compression, 1},
+    {cmd::kCompression1 + 1, &PhoneOptions::compression, 2},
+    {cmd::kCompression1 + 2, &PhoneOptions::compression, 3},
+    {cmd::kCompression1 + 3, &PhoneOptions::compression, 4},
+    {cmd::kCompression1 + 4, &PhoneOptions::compression, 5},
+    {cmd::kInterlaceOff, &PhoneOptions::interlaced, 0},
+    {cmd::kInterlaceOn, &PhoneOptions::interlaced, 1},
+    {cmd::kInterlaceAuto, &PhoneOptions::interlaced, 2},
+    {cmd::kColor64K, &PhoneOptions::colorMode, kColorMode64K},
+    {cmd::kColor4096, &PhoneOptions::colorMode, kColorMode4096},
+    {cmd::kColor256, &PhoneOptions::colorMode, kColorMode256},
+    {cmd::kGrey16, &PhoneOptions::colorMode, kColorMode16Grey},
+    {cmd::kGrey4, &PhoneOptions::colorMode, kColorMode4Grey},
+    {cmd::kPriorityLow + 0, &PhoneOptions::priority, 0},
+    {cmd::kPriorityLow + 1, &PhoneOptions::priority, 1},
+    {cmd::kPriorityLow + 2, &PhoneOptions::priority, 2},
+    {cmd::kPriorityLow + 3, &PhoneOptions::priority, 3},
+    {cmd::kRate40Hz, &PhoneOptions::timerDiv, 1},
+    {cmd::kRate20Hz, &PhoneOptions::timerDiv, 2},
+    {cmd::kRate10Hz, &PhoneOptions::timerDiv, 4},
+    {cmd::kRate5Hz, &PhoneOptions::timerDiv, 8},
+    {cmd::kRate2Hz, &PhoneOptions::timerDiv, 20},
+    {cmd::kRate1Hz, &PhoneOptions::timerDiv, 40},
+};
+
+struct JpegCommand {
+    int id;
+    int quality;
+};
+constexpr JpegCommand kJpegCommands[] = {
+    {cmd::kJpeg70, 70}, {cmd::kJpeg50, 50}, {cmd::kJpeg30, 30}, {cmd::kJpeg10, 10}};
+
+struct KeyCommand {
+    int id;
+    std::uint32_t key;
+    bool alwaysEnabled;  // '#' and 'On/Off' check the link themselves
+};
+constexpr KeyCommand kKeyCommands[] = {
+    {cmd::kKeyAbc, phonekey::kAbc, false},    {cmd::kKeyClear, phonekey::kClear, false},
+    {cmd::kKeyStar, phonekey::kStar, false},  {cmd::kKeyHash, phonekey::kHash, true},
+    {cmd::kKeyOnOff, phonekey::kOnOff, true},
+};
+
+struct EventCommand {
+    int id;
+    std::string_view key;
+};
+constexpr EventCommand kEventCommands[] = {
+    {cmd::kEventIgnoreAll, "IgnoreAllEvents"},
+    {cmd::kEventIncomingCall, "IncomingCall"},
+    {cmd::kEventIncomingSms, "IncomingSMS"},
+    {cmd::kEventIncomingMms, "IncomingMMS"},
+};
+
+}  // namespace
+
+ViewCore::ViewCore(IViewHost& host, SettingsStore settings)
+    : host_(host), settings_(std::move(settings)) {
+    options_.compression = settings_.GetCompression(1);
+    options_.interlaced = settings_.GetInterlaced(2);
+    options_.colorMode = settings_.GetColorMode(0);
+    options_.jpegQuality = static_cast<int>(settings_.GetInt(kSectionGeneral, "JpegQuality", 50));
+    options_.priority = static_cast<int>(settings_.GetInt(kSectionGeneral, "Priority", 2));
+    options_.timerDiv = static_cast<int>(settings_.GetInt(kSectionGeneral, "TimerDiv", 2));
+    zoom_ = settings_.GetZoom(1) == 2 ? 2 : 1;
+    input_.SetZoom(zoom_);
+    link_.SetView(this);
+    SetScreenSize(kScreenWidth, kScreenHeight);
+}
+
+ViewCore::~ViewCore() {
+    link_.SetView(nullptr);
+    if (activeLink_ && link_.Synced()) link_.SendBye();
+    link_.Close();
+}
+
+void ViewCore::SetScreenSize(int width, int height) {
+    if (width == screenWidth_ && height == screenHeight_) return;
+    screenWidth_ = width;
+    screenHeight_ = height;
+    screen_.assign(static_cast<std::size_t>(std::max(0, width * height)), 0xFFFFFFFFu);
+}
+
+void ViewCore::ClearScreen() {
+    std::fill(screen_.begin(), screen_.end(), 0xFFFFFFFFu);
+}
+
+void ViewCore::RepaintLines(int left, int top, int right, int bottom) {
+    host_.RepaintNow(left * zoom_, top * zoom_, right * zoom_ + 4, bottom * zoom_ + 4);
+    frameReady_ = true;
+}
+
+void ViewCore::RefreshStatusPage() {
+    host_.RefreshStatusPage();
+}
+
+void ViewCore::OnLinkSynced(CPhoneLink& link) {
+    SetActiveLink(&link);
+}
+
+void ViewCore::OnLinkLost(CPhoneLink& link) {
+    if (&link == activeLink_) SetActiveLink(nullptr);
+    host_.StartFrameRefresh();
+}
+
+void ViewCore::SetActiveLink(CPhoneLink* link) {
+    host_.StartFrameRefresh();
+    if (link == activeLink_) return;
+    ClearScreen();
+    activeLink_ = link;
+    input_.SetLink(link);
+    if (link) {
+        host_.ShowStatusPage(false);
+        ApplyOptions();
+        // A failed send of the options has already dropped the link again.
+        if (activeLink_ != link) return;
+        host_.ActivateMainWindow();
+    } else {
+        host_.ShowStatusPage(true);
+        host_.RefreshStatusPage();
+        host_.LinkLost();
+    }
+    host_.RedrawAll();
+}
+
+void ViewCore::ApplyOptions() {
+    settings_.SetCompression(options_.compression);
+    settings_.SetInterlaced(options_.interlaced);
+    settings_.SetColorMode(options_.colorMode);
+    settings_.WriteInt(kSectionGeneral, "JpegQuality", options_.jpegQuality);
+    settings_.WriteInt(kSectionGeneral, "Priority", options_.priority);
+    settings_.WriteInt(kSectionGeneral, "TimerDiv", options_.timerDiv);
+    if (activeLink_) activeLink_->SendOptions(options_);
+}
+
+void ViewCore::SendPhoneOptions(bool hidden) {
+    if (!activeLink_) return;
+    PhoneOptions sent = options_;
+    if (hidden) {
+        sent.interlaced = 1;
+        sent.priority = 1;
+        sent.timerDiv = 40;
+    }
+    activeLink_->SendOptions(sent);
+}
+
+void ViewCore::Connect() {
+    if (activeLink_) {
+        if (activeLink_->Synced()) activeLink_->SendBye();
+        activeLink_->ResetSync();
+        SetActiveLink(nullptr);
+    }
+    host_.ConnectToRouter();
+}
+
+void ViewCore::SetOption(int PhoneOptions::*field, int value) {
+    options_.*field = value;
+    ApplyOptions();
+}
+
+bool ViewCore::ToggleFlag(std::string_view section, std::string_view key) {
+    const bool set = settings_.GetInt(section, key, 0) == 0;
+    settings_.WriteInt(section, key, set ? 1 : 0);
+    return set;
+}
+
+bool ViewCore::ToolbarShowsDisconnect() const {
+    return routerPort_ == 0 || activeLink_;
+}
+
+bool ViewCore::OnCommand(int id) {
+    for (const auto& c : kOptionCommands) {
+        if (c.id == id) {
+            SetOption(c.field, c.value);
+            return true;
+        }
+    }
+    for (const auto& c : kJpegCommands) {
+        if (c.id == id) {
+            options_.colorMode = kColorModeJpeg;
+            options_.jpegQuality = c.quality;
+            ApplyOptions();
+            return true;
+        }
+    }
+    for (const auto& c : kKeyCommands) {
+        if (c.id == id) {
+            if (activeLink_) activeLink_->SendKey(c.key, KeyAction::Click);
+            return true;
+        }
+    }
+    for (const auto& c : kEventCommands) {
+        if (c.id == id) {
+            ToggleFlag(kSectionEvents, c.key);
+            return true;
+        }
+    }
+    switch (id) {
+        case cmd::kTaskList:
+            if (activeLink_ && activeLink_->SendKey(phonekey::kTaskList, KeyAction::Press))
+                host_.StartTimer(kTimerTaskList, 2000);
+            return true;
+        case cmd::kDisconnect:
+        case cmd::kTrayDisconnect:
+            if (activeLink_ && activeLink_->SendBye()) host_.StartTimer(kTimerDisconnect, 200);
+            return true;
+        case cmd::kConnect:
+        case cmd::kTrayConnect:
+            Connect();
+            return true;
+        case cmd::kZoom:
+            zoom_ = zoom_ == 2 ? 1 : 2;
+            settings_.SetZoom(zoom_);
+            input_.SetZoom(zoom_);
+            host_.ZoomChanged();
+            return true;
+        case cmd::kEditPaste:
+        case cmd::kPasteToPhoneClipboard: {
+            if (!activeLink_) return true;
+            const auto text = host_.ClipboardText();
+            if (!text) return true;
+            if (id == cmd::kEditPaste)
+                activeLink_->SendText(*text);
+            else
+                activeLink_->SendPhoneClipboard(*text);
+            return true;
+        }
+        case cmd::kEditCopy:
+            if (activeLink_) activeLink_->RequestPhoneClipboard();
+            return true;
+        case cmd::kCopyScreenshot:
+            if (activeLink_) host_.CopyScreenToClipboard();
+            return true;
+        case cmd::kSaveScreenshot:
+            if (activeLink_) host_.SaveScreenshot();
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::optional<cmd::CommandState> ViewCore::QueryCommand(int id) const {
+    const bool connected = activeLink_ != nullptr;
+    for (const auto& c : kOptionCommands) {
+        if (c.id != id) continue;
+        cmd::CommandState s{true, options_.*(c.field) == c.value};
+        if (id == cmd::kColor64K)
+            s.enabled = !connected || (activeLink_->StatusWord() & kStatusCan64K) != 0;
+        return s;
+    }
+    for (const auto& c : kJpegCommands) {
+        if (c.id == id)
+            return cmd::CommandState{
+                true, options_.colorMode == kColorModeJpeg && options_.jpegQuality == c.quality};
+    }
+    for (const auto& c : kKeyCommands) {
+        if (c.id == id) return cmd::CommandState{c.alwaysEnabled || connected, false};
+    }
+    for (const auto& c : kEventCommands) {
+        if (c.id != id) continue;
+        const bool checked =
+            settings_.GetInt(kSectionEvents, c.key, c.id == cmd::kEventIgnoreAll ? 0 : 1) != 0;
+        const bool enabled = id == cmd::kEventIgnoreAll ||
+                             settings_.GetInt(kSectionEvents, "IgnoreAllEvents", 0) != 1;
+        return cmd::CommandState{enabled, checked};
+    }
+    switch (id) {
+        case cmd::kTaskList:
+        case cmd::kEditCopy:
+        case cmd::kCopyScreenshot:
+        case cmd::kSaveScreenshot:
+        case cmd::kTrayDisconnect:
+            return cmd::CommandState{connected, false};
+        case cmd::kEditPaste:
+        case cmd::kPasteToPhoneClipboard:
+            return cmd::CommandState{connected && host_.ClipboardText().has_value(), false};
+        case cmd::kDisconnect:
+            return cmd::CommandState{ToolbarShowsDisconnect() && connected, false};
+        case cmd::kConnect:
+            return cmd::CommandState{!ToolbarShowsDisconnect(), false};
+        case cmd::kTrayConnect:
+            return cmd::CommandState{!connected, false};
+        case cmd::kZoom:
+            return cmd::CommandState{true, zoom_ == 2};
+        default:
+            return std::nullopt;
+    }
+}
+
+void ViewCore::OnTimer(int id) {
+    switch (id) {
+        case kTimerDisconnect:
+            host_.KillTimer(kTimerDisconnect);
+            link_.Close();
+            link_.ResetSync();
+            OnLinkLost(link_);
+            break;
+        case kTimerTaskList:
+            host_.KillTimer(kTimerTaskList);
+            if (activeLink_) activeLink_->SendKey(phonekey::kTaskList, KeyAction::Release);
+            break;
+        default:
+            break;
+    }
+}
+
+std::string ViewCore::StatusPaneText() const {
+    return activeLink_ ? std::to_string(activeLink_->StatusValue() >> 10) : std::string();
+}
+
+void ViewCore::OnPhoneClipboardText(Bytes text) {
+    host_.SetClipboardText(std::string(text.begin(), text.end()));
+}
+
+void ViewCore::OnPhoneStatusWord(std::uint32_t word) {
+    // A phone that cannot send 65536 colours gets 4096 instead.
+    if ((word & kStatusCan64K) == 0 && settings_.GetColorMode(0) == kColorMode64K) {
+        settings_.SetColorMode(kColorMode4096);
+        options_.colorMode = kColorMode4096;
+        ApplyOptions();
+    }
+}
+
+void ViewCore::OnPhoneEvent(std::uint8_t code) {
+    if (settings_.GetInt(kSectionEvents, "IgnoreAllEvents", 0) != 0) return;
+    if (code == kEventIncomingCall) {
+        if (settings_.GetInt(kSectionEvents, "IncomingCall", 1) == 0) return;
+    } else if (code == kEventIncomingSms) {
+        if (settings_.GetInt(kSectionEvents, "IncomingSMS", 1) == 0) return;
+    } else {
+        return;
+    }
+    host_.BringToFront();
+}
+
+}  // namespace velarix

@@ -1,0 +1,131 @@
+// Everything the screen view decides without a window: the link and the
+// active link, the screen buffer, the phone options and the commands that
+// change them, phone data and events, and the command states menus show.
+// CChildView paints and routes window-system events into it; what needs the
+// window system goes out through IViewHost.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/CommandIds.h"
+#include "link/PhoneLink.h"
+#include "settings/SettingsStore.h"
+#include "view/InputTranslator.h"
+
+namespace velarix {
+
+// View timers.
+inline constexpr int kTimerDisconnect = 1;    // 200 ms after Bye, the close
+inline constexpr int kTimerTaskList = 2;      // 2000 ms after the task-list press, its release
+inline constexpr int kTimerStatusPage = 3;    // 500 ms, retry loading the status page
+inline constexpr int kTimerRecording = 4;     // 1000 / FPS ms
+inline constexpr int kTimerConnectLater = 5;  // 200 ms, the status page's connect link
+
+class IViewHost {
+public:
+    // Redraw this client rectangle now, without erasing.
+    virtual void RepaintNow(int left, int top, int right, int bottom) = 0;
+    // Redraw the whole view now (the active link changed, the zoom changed).
+    virtual void RedrawAll() = 0;
+    virtual void ShowStatusPage(bool show) = 0;
+    virtual void RefreshStatusPage() = 0;
+    virtual void StartTimer(int id, int milliseconds) = 0;
+    virtual void KillTimer(int id) = 0;
+    // The main frame's refresh of command states after a link change.
+    virtual void StartFrameRefresh() = 0;
+    // A newly active link: show the main window normally and bring it forward
+    // if it is visible.
+    virtual void ActivateMainWindow() = 0;
+    // A phone event: raise the main window (out of the tray too).
+    virtual void BringToFront() = 0;
+    // PC clipboard text as 8-bit phone text (unmappable characters replaced),
+    // or nothing when the clipboard holds no text.
+    virtual std::optional<std::string> ClipboardText() = 0;
+    virtual void SetClipboardText(const std::string& phoneText) = 0;
+    virtual void CopyScreenToClipboard() = 0;
+    virtual void SaveScreenshot() = 0;
+    virtual void ZoomChanged() = 0;
+    // Start a connection attempt to the relay.
+    virtual void ConnectToRouter() = 0;
+    // The link is gone: stop a running recording.
+    virtual void LinkLost() {}
+
+protected:
+    ~IViewHost() = default;
+};
+
+class ViewCore final : public ILinkView {
+public:
+    ViewCore(IViewHost& host, SettingsStore settings);
+    ~ViewCore();
+    ViewCore(const ViewCore&) = delete;
+    ViewCore& operator=(const ViewCore&) = delete;
+
+    CRelayLink& Link() { return link_; }
+    CPhoneLink* ActiveLink() const { return activeLink_; }
+    InputTranslator& Input() { return input_; }
+    const SettingsStore& Settings() const { return settings_; }
+
+    // The relay's port as last reported; 0 while none is known.
+    std::uint16_t RouterPort() const { return routerPort_; }
+    void SetRouterPort(std::uint16_t port) { routerPort_ = port; }
+
+    int Zoom() const { return zoom_; }
+    const PhoneOptions& Options() const { return options_; }
+    std::span<const std::uint32_t> Screen() const { return screen_; }
+    bool FrameReady() const { return frameReady_; }
+    void ClearFrameReady() { frameReady_ = false; }
+
+    void SetActiveLink(CPhoneLink* link);
+    void ClearScreen();
+    // Stores the six options and sends them when a link is active.
+    void ApplyOptions();
+    // Sends the options as they are; hidden in the tray, the phone samples
+    // once a second at background priority. Nothing is stored.
+    void SendPhoneOptions(bool hidden);
+    // Drops an active link (Bye when synced) and starts a connection attempt.
+    void Connect();
+
+    // Commands of the view; false when the id is not one of them.
+    bool OnCommand(int id);
+    std::optional<cmd::CommandState> QueryCommand(int id) const;
+    // The first toolbar button says Disconnect while no relay is known or a
+    // link is active, Connect otherwise.
+    bool ToolbarShowsDisconnect() const;
+    void OnTimer(int id);
+    // Status-bar pane 101: the phone's status value in units of 1024.
+    std::string StatusPaneText() const;
+
+    // ILinkView
+    void OnLinkSynced(CPhoneLink& link) override;
+    void OnLinkLost(CPhoneLink& link) override;
+    void SetScreenSize(int width, int height) override;
+    std::span<std::uint32_t> ScreenPixels() override { return screen_; }
+    void RepaintLines(int left, int top, int right, int bottom) override;
+    void RefreshStatusPage() override;
+    void OnPhoneClipboardText(Bytes text) override;
+    void OnPhoneStatusWord(std::uint32_t word) override;
+    void OnPhoneEvent(std::uint8_t code) override;
+
+private:
+    void SetOption(int PhoneOptions::*field, int value);
+    bool ToggleFlag(std::string_view section, std::string_view key);
+
+    IViewHost& host_;
+    SettingsStore settings_;
+    CRelayLink link_;
+    CPhoneLink* activeLink_ = nullptr;
+    InputTranslator input_;
+    std::vector<std::uint32_t> screen_;
+    int screenWidth_ = 0;
+    int screenHeight_ = 0;
+    PhoneOptions options_;
+    int zoom_ = 1;
+    std::uint16_t routerPort_ = 0;
+    bool frameReady_ = false;
+};
+
+}  // namespace velarix
