@@ -4,6 +4,7 @@ VELARIX_PACKAGES=(
   zlib1g-dev libfreeimage-dev
   libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686
+  qt6-base-dev libgl-dev xvfb xauth xdotool
 )
 
 # Installs what is missing when we are root; otherwise says what to run.

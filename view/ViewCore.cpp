@@ -86,10 +86,14 @@ ViewCore::ViewCore(IViewHost& host, SettingsStore settings)
     SetScreenSize(kScreenWidth, kScreenHeight);
 }
 
-ViewCore::~ViewCore() {
+ViewCore::~ViewCore() { Shutdown(); }
+
+void ViewCore::Shutdown() {
     link_.SetView(nullptr);
     if (activeLink_ && link_.Synced()) link_.SendBye();
     link_.Close();
+    activeLink_ = nullptr;
+    input_.SetLink(nullptr);
 }
 
 void ViewCore::SetScreenSize(int width, int height) {

@@ -61,6 +61,9 @@ class ViewCore final : public ILinkView {
 public:
     ViewCore(IViewHost& host, SettingsStore settings);
     ~ViewCore();
+    // Says Bye on an active link and closes the link; the view hears
+    // nothing more from it. Safe to call more than once.
+    void Shutdown();
     ViewCore(const ViewCore&) = delete;
     ViewCore& operator=(const ViewCore&) = delete;
 

@@ -1,0 +1,508 @@
+#include "app/CMainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "app/CAboutBox.h"
+#include "app/CIconMenu.h"
+#include "app/CTrayIcon.h"
+#include "app/Icons.h"
+#include "view/CChildView.h"
+
+namespace velarix {
+
+namespace {
+
+constexpr std::string_view kSectionView = "View";
+constexpr std::string_view kSectionScreenshot = "Screenshot";
+
+}  // namespace
+
+CMainFrame::CMainFrame(SettingsStore settings, QWidget* parent)
+    : QMainWindow(parent),
+      settings_(std::move(settings)),
+      view_(new CChildView(settings_, this)),
+      trayIcon_(new CTrayIcon(cmd::kIconTray, this)) {
+    setObjectName("CMainFrame");
+    setWindowTitle("Velarix");
+    setWindowIcon(ProgramIcon());
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    setCentralWidget(view_);
+
+    BuildMenus();
+    BuildToolBar();
+    BuildStatusBar();
+    // The window always fits the view; the user cannot resize it.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    if (settings_.GetInt(kSectionScreenshot, "ClipboardAction", 0) == 1)
+        OnCommand(cmd::kChooseSaveScreenshot);
+    trayIcon_->AttachWindow(this, this);
+
+    hoverTimer_.setInterval(1000);
+    connect(&hoverTimer_, &QTimer::timeout, this, &CMainFrame::OnHoverTimer);
+    refreshTimer_.setInterval(200);
+    connect(&refreshTimer_, &QTimer::timeout, this, &CMainFrame::OnRefreshTimer);
+
+    connect(view_, &CChildView::frameRefreshRequested, this, [this] { refreshTimer_.start(); });
+    connect(view_, &CChildView::activateRequested, this, [this] {
+        if (!isVisible()) return;
+        showNormal();
+        raise();
+        activateWindow();
+    });
+    connect(view_, &CChildView::bringToFrontRequested, this, &CMainFrame::BringToFront);
+    connect(view_, &CChildView::zoomChanged, this, &CMainFrame::LayoutToView);
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this,
+            &CMainFrame::RefreshCommandStates);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        // Frameless: the frame hides again when the focus leaves the program's window.
+        if (settings_.GetInt(kSectionView, "Frameless", 0) == 0) return;
+        if (now && now->window() == this) return;
+        hoverShown_ = false;
+        ApplyWindowRegion(false);
+    });
+    qApp->installEventFilter(this);
+
+    view_->QueryRouterPort();
+    LayoutToView();
+    RefreshCommandStates();
+}
+
+CMainFrame::~CMainFrame() {
+    qApp->removeEventFilter(this);
+    trayIcon_->ShowIcon(0);
+}
+
+QAction* CMainFrame::Action(int id) const {
+    const auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+QAction* CMainFrame::AddCommand(QMenu* menu, int id, const QString& text, const QString& prompt) {
+    auto* action = new QAction(text, this);
+    action->setData(id);
+    action->setStatusTip(prompt);
+    connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    if (menu) menu->addAction(action);
+    actions_[id] = action;
+    return action;
+}
+
+void CMainFrame::BuildMenus() {
+    QMenuBar* bar = menuBar();
+    auto track = [this](QMenu* m) {
+        // Menus refresh their items as they open and keep a frameless frame shown.
+        connect(m, &QMenu::aboutToShow, this, [this] {
+            ++openMenus_;
+            hoverTimer_.stop();
+            RefreshCommandStates();
+        });
+        connect(m, &QMenu::aboutToHide, this, [this] {
+            if (--openMenus_ <= 0 && hoverShown_) hoverTimer_.start();
+        });
+        return m;
+    };
+
+    QMenu* file = track(bar->addMenu("&File"));
+    AddCommand(file, cmd::kSetup, "&Setup", "Setup");
+    file->addSeparator();
+    AddCommand(file, cmd::kAppExit, "E&xit", "Quit the application");
+
+    QMenu* edit = track(bar->addMenu("Edit"));
+    QAction* paste =
+        AddCommand(edit, cmd::kEditPaste, "Paste\tCtrl-V", "Type the clipboard text on the phone");
+    paste->setShortcuts({QKeySequence("Ctrl+V"), QKeySequence("Shift+Insert")});
+    edit->addSeparator();
+    AddCommand(edit, cmd::kPasteToPhoneClipboard, "Paste to Px00 clipboard",
+               "Put the clipboard text on the phone's clipboard");
+    QAction* copy = AddCommand(edit, cmd::kEditCopy, "Copy from Px00 clipboard\tCtrl-C",
+                               "Copy the phone's clipboard text to the clipboard");
+    copy->setShortcuts({QKeySequence("Ctrl+C"), QKeySequence("Ctrl+Insert")});
+    for (QAction* a : {paste, copy}) a->setShortcutContext(Qt::WindowShortcut);
+
+    QMenu* viewMenu = track(bar->addMenu("&View"));
+    AddCommand(viewMenu, cmd::kZoom, "&Zoom 2x", "Zoom screen by 2")->setCheckable(true);
+    viewMenu->addSeparator();
+    AddCommand(viewMenu, cmd::kAlwaysOnTop, "Always on &Top", "Keep the window above all others")
+        ->setCheckable(true);
+    AddCommand(viewMenu, cmd::kStayInTray, "Stay in System Tray",
+               "Closing the window keeps the program in the system tray")
+        ->setCheckable(true);
+    viewMenu->addSeparator();
+    AddCommand(viewMenu, cmd::kHideFrame, "Hide Window Frame",
+               "Show only the phone screen; the frame returns under the pointer")
+        ->setCheckable(true);
+
+    QMenu* options = track(bar->addMenu("&Options"));
+    QMenu* compression = track(options->addMenu("Compression"));
+    const char* compressionPrompts[] = {"Use with BT connection", "Fast, but less compression",
+                                        "Default compression", "Slow, but better compression", ""};
+    const char* compressionTexts[] = {"&1\t(Default)", "&2", "&3", "&4", "&5"};
+    for (int i = 0; i < 5; ++i)
+        AddCommand(compression, cmd::kCompression1 + i, compressionTexts[i], compressionPrompts[i])
+            ->setCheckable(true);
+    QMenu* interlace = track(options->addMenu("Interlaced"));
+    AddCommand(interlace, cmd::kInterlaceOff, "Off", "Don't use interlacing at all")
+        ->setCheckable(true);
+    AddCommand(interlace, cmd::kInterlaceOn, "On", "Always send interlaced frames")
+        ->setCheckable(true);
+    AddCommand(interlace, cmd::kInterlaceAuto, "Auto (Default)",
+               "Interlacing for large frames only")
+        ->setCheckable(true);
+    QMenu* color = track(options->addMenu("Color Mode"));
+    AddCommand(color, cmd::kColor64K, "64K", "65536 Colors, 2 BPP")->setCheckable(true);
+    AddCommand(color, cmd::kColor4096, "4096 (Default)", "4096 Colors, 1.5 BPP")
+        ->setCheckable(true);
+    AddCommand(color, cmd::kColor256, "256", "256 Colors, 1 BPP")->setCheckable(true);
+    AddCommand(color, cmd::kGrey16, "16 Grays", "16 Shades of gray, 0.5 BPP")->setCheckable(true);
+    // 4 greys has no menu item, only its command and prompt.
+    AddCommand(nullptr, cmd::kGrey4, "4 Grays", "16 Shades of gray, 0.25 BPP");
+    QMenu* jpeg = track(color->addMenu("Jpeg"));
+    AddCommand(jpeg, cmd::kJpeg70, "High\t70", "Jpeg frames, Quality 70")->setCheckable(true);
+    AddCommand(jpeg, cmd::kJpeg50, "Medium\t50", "Jpeg frames, Quality 50")->setCheckable(true);
+    AddCommand(jpeg, cmd::kJpeg30, "Low\t30", "Jpeg frames, Quality 30")->setCheckable(true);
+    AddCommand(jpeg, cmd::kJpeg10, "Very low\t10", "Jpeg frames, Poor quality")->setCheckable(true);
+    QMenu* priority = track(options->addMenu("Priority"));
+    const char* priorityTexts[] = {"Low", "Medium (Default)", "High", "Very high"};
+    const char* priorityPrompts[] = {
+        "Run Velarix on low priority", "Run Velarix on background priority",
+        "Run Velarix on foreground priority", "Run Velarix on high priority"};
+    for (int i = 0; i < 4; ++i)
+        AddCommand(priority, cmd::kPriorityLow + i, priorityTexts[i], priorityPrompts[i])
+            ->setCheckable(true);
+    QMenu* rate = track(options->addMenu("Sampling rate"));
+    const std::pair<int, const char*> rates[] = {
+        {cmd::kRate40Hz, "40 Hz"}, {cmd::kRate20Hz, "20 Hz (Default)"}, {cmd::kRate10Hz, "10 Hz"},
+        {cmd::kRate5Hz, "  5 Hz"}, {cmd::kRate2Hz, "  2 Hz"},           {cmd::kRate1Hz, "  1 Hz"}};
+    const char* ratePrompts[] = {
+        "Check for changes every 1/40s",        "Check for changes every 1/20s",
+        "Check for changes every 1/10s",        "Check for changes every 1/5s",
+        "Check for changes every other second", "Check for changes every second"};
+    for (int i = 0; i < 6; ++i)
+        AddCommand(rate, rates[i].first, rates[i].second, ratePrompts[i])->setCheckable(true);
+
+    QMenu* extras = track(bar->addMenu("&Extras"));
+    QMenu* events = track(extras->addMenu("Events"));
+    AddCommand(events, cmd::kEventIgnoreAll, "Ignore all events")->setCheckable(true);
+    events->addSeparator();
+    AddCommand(events, cmd::kEventIncomingCall, "Incoming Phone Call")->setCheckable(true);
+    AddCommand(events, cmd::kEventIncomingSms, "Incoming SMS")->setCheckable(true);
+    AddCommand(events, cmd::kEventIncomingMms, "Incoming MMS")->setCheckable(true);
+
+    QMenu* help = track(bar->addMenu("&?"));
+    AddCommand(help, cmd::kAppAbout, "&About Velarix...",
+               "Display program information, version number and copyright");
+
+    // Commands that live only on toolbars and in the tray menu.
+    AddCommand(nullptr, cmd::kTaskList, "Open task list on phone", "Open task list on phone");
+    AddCommand(nullptr, cmd::kKeyAbc, "Simulate 'ABC' key", "Simulate 'ABC' key");
+    AddCommand(nullptr, cmd::kKeyClear, "Simulate 'C' key", "Simulate 'C' key");
+    AddCommand(nullptr, cmd::kKeyStar, "Simulate '*' key", "Simulate '*' key");
+    AddCommand(nullptr, cmd::kKeyHash, "Simulate '#' key", "Simulate '#' key");
+    AddCommand(nullptr, cmd::kKeyOnOff, "Simulate 'On/Off' key", "Simulate 'On/Off' key");
+    AddCommand(nullptr, cmd::kCopyScreenshot, "Copy screenshot to clipboard",
+               "Copy screenshot to clipboard");
+    AddCommand(nullptr, cmd::kSaveScreenshot, "Save screenshot", "Save screenshot");
+}
+
+void CMainFrame::BuildToolBar() {
+    toolBar_ = addToolBar("Main");
+    toolBar_->setObjectName("toolBar");
+    toolBar_->setMovable(false);
+    toolBar_->setFloatable(false);
+    toolBar_->setIconSize(kToolbarImageSize);
+    toolBar_->setContextMenuPolicy(Qt::PreventContextMenu);
+
+    // Button 0 runs Disconnect or Connect, as the toolbar rule says.
+    connectAction_ = new QAction(this);
+    connectAction_->setObjectName("connectButton");
+    connect(connectAction_, &QAction::triggered, this,
+            [this] { OnCommand(connectAction_->data().toInt()); });
+    toolBar_->addAction(connectAction_);
+    toolBar_->addSeparator();
+
+    // Button 2 copies or saves a screenshot; its arrow chooses which.
+    screenshotButton_ = new QToolButton(this);
+    screenshotButton_->setObjectName("screenshotButton");
+    screenshotButton_->setPopupMode(QToolButton::MenuButtonPopup);
+    screenshotAction_ = new QAction(this);
+    connect(screenshotAction_, &QAction::triggered, this,
+            [this] { OnCommand(screenshotAction_->data().toInt()); });
+    screenshotButton_->setDefaultAction(screenshotAction_);
+    auto* choice = new QMenu(screenshotButton_);
+    connect(choice, &QMenu::aboutToShow, this, [this, choice] {
+        // The drop-down is the picture menu; Qt's own stays empty.
+        QTimer::singleShot(0, choice, &QMenu::close);
+        ShowScreenshotChoice();
+    });
+    screenshotButton_->setMenu(choice);
+    toolBar_->addWidget(screenshotButton_);
+
+    // Button 3 shows and removes the recording bar.
+    recordAction_ =
+        AddCommand(nullptr, cmd::kRecordBar, "Record an AVI movie ...", "Record an AVI movie ...");
+    recordAction_->setCheckable(true);
+    recordAction_->setIcon(ToolbarIcon(toolbar_image::kRecord));
+    recordAction_->setToolTip("Record an AVI movie ...");
+    toolBar_->addAction(recordAction_);
+
+    SetScreenshotButton(false);
+}
+
+void CMainFrame::BuildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setSizeGripEnabled(false);
+    // A normal widget: Qt hides it while a fly-by prompt shows, as the idle
+    // text should be.
+    readyPane_ = new QLabel("Ready", bar);
+    readyPane_->setObjectName("messagePane");
+    readyPane_->setMinimumWidth(50);
+    bar->addWidget(readyPane_, 1);
+    statusValuePane_ = new QLabel(bar);
+    statusValuePane_->setObjectName("statusValuePane");
+    statusValuePane_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    statusValuePane_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    statusValuePane_->setMinimumWidth(statusValuePane_->fontMetrics().horizontalAdvance("9999") +
+                                      8);
+    bar->addPermanentWidget(statusValuePane_);
+}
+
+void CMainFrame::SetStatusText(const QString& text) {
+    readyPane_->setText(text.isEmpty() ? QString("Ready") : text);
+}
+
+void CMainFrame::SetScreenshotButton(bool save) {
+    const int id = save ? cmd::kSaveScreenshot : cmd::kCopyScreenshot;
+    screenshotAction_->setData(id);
+    screenshotAction_->setText(save ? "Save screenshot" : "Copy screenshot to clipboard");
+    screenshotAction_->setToolTip(screenshotAction_->text());
+    screenshotAction_->setStatusTip(screenshotAction_->text());
+    screenshotAction_->setIcon(
+        ToolbarIcon(save ? toolbar_image::kSaveScreenshot : toolbar_image::kCopyScreenshot));
+}
+
+void CMainFrame::ShowScreenshotChoice() {
+    CIconMenu menu(this);
+    menu.SetItemWidth(19);
+    menu.SetItemHeight(37);
+    menu.AppendIconItem(0, cmd::kChooseCopyScreenshot, QString(), 0, ScreenshotCopyIcon());
+    menu.AppendIconItem(0, cmd::kChooseSaveScreenshot, QString(), 0, ScreenshotSaveIcon());
+    const int chosen = menu.TrackBelow(screenshotButton_);
+    if (chosen) OnCommand(chosen);
+}
+
+bool CMainFrame::OnCommand(int id) {
+    if (view_->Core().OnCommand(id)) {
+        RefreshCommandStates();
+        return true;
+    }
+    switch (id) {
+        case cmd::kAppExit:
+            exitRequested_ = true;
+            close();
+            return true;
+        case cmd::kOpenFromTray:
+            view_->Core().SendPhoneOptions(false);
+            showNormal();
+            raise();
+            activateWindow();
+            trayIcon_->ShowIcon(0);
+            return true;
+        case cmd::kChooseCopyScreenshot:
+        case cmd::kChooseSaveScreenshot: {
+            const bool save = id == cmd::kChooseSaveScreenshot;
+            SetScreenshotButton(save);
+            settings_.WriteInt(kSectionScreenshot, "ClipboardAction", save ? 1 : 0);
+            return true;
+        }
+        case cmd::kStayInTray:
+            settings_.WriteInt(kSectionView, "SystemTray",
+                               settings_.GetInt(kSectionView, "SystemTray", 0) == 0);
+            break;
+        case cmd::kAlwaysOnTop:
+            settings_.WriteInt(kSectionView, "AlwaysOnTop",
+                               settings_.GetInt(kSectionView, "AlwaysOnTop", 0) == 0);
+            ApplyTopmost();
+            break;
+        case cmd::kHideFrame:
+            settings_.WriteInt(kSectionView, "Frameless",
+                               settings_.GetInt(kSectionView, "Frameless", 0) == 0);
+            hoverShown_ = false;
+            ApplyWindowRegion(false);
+            break;
+        case cmd::kAppAbout:
+            ShowAboutBox();
+            return true;
+        case cmd::kSimulateKeys:
+            return true;
+        default:
+            return false;
+    }
+    RefreshCommandStates();
+    return true;
+}
+
+std::optional<cmd::CommandState> CMainFrame::QueryCommand(int id) {
+    if (auto s = view_->Core().QueryCommand(id)) return s;
+    auto flag = [this](std::string_view key) {
+        return cmd::CommandState{true, settings_.GetInt(kSectionView, key, 0) != 0};
+    };
+    switch (id) {
+        case cmd::kStayInTray:
+            return flag("SystemTray");
+        case cmd::kAlwaysOnTop:
+            return flag("AlwaysOnTop");
+        case cmd::kHideFrame:
+            return flag("Frameless");
+        case cmd::kOpenFromTray:
+            return cmd::CommandState{!isVisible(), false};
+        case cmd::kChooseCopyScreenshot:
+        case cmd::kChooseSaveScreenshot:
+        case cmd::kAppExit:
+        case cmd::kAppAbout:
+            return cmd::CommandState{};
+        case cmd::kRecordBar:
+            return cmd::CommandState{view_->Core().ActiveLink() != nullptr, false};
+        case cmd::kSimulateKeys:
+            return cmd::CommandState{view_->Core().ActiveLink() != nullptr, false};
+        case cmd::kSetup:
+            // The setup dialog arrives with recording.
+            return cmd::CommandState{false, false};
+        default:
+            return std::nullopt;
+    }
+}
+
+void CMainFrame::RefreshCommandStates() {
+    for (auto& [id, action] : actions_) {
+        if (const auto s = QueryCommand(id)) {
+            action->setEnabled(s->enabled);
+            if (action->isCheckable()) action->setChecked(s->checked);
+        }
+    }
+    const bool disconnect = view_->Core().ToolbarShowsDisconnect();
+    const int connectId = disconnect ? cmd::kDisconnect : cmd::kConnect;
+    connectAction_->setData(connectId);
+    connectAction_->setText(disconnect ? "Disconnect from your phone"
+                                       : "Connect via PC Suite/mRouter");
+    connectAction_->setToolTip(connectAction_->text());
+    connectAction_->setStatusTip(connectAction_->text());
+    connectAction_->setIcon(
+        ToolbarIcon(disconnect ? toolbar_image::kDisconnect : toolbar_image::kConnect));
+    connectAction_->setEnabled(QueryCommand(connectId).value_or(cmd::CommandState{}).enabled);
+    screenshotAction_->setEnabled(
+        QueryCommand(screenshotAction_->data().toInt()).value_or(cmd::CommandState{}).enabled);
+    statusValuePane_->setText(QString::fromStdString(view_->Core().StatusPaneText()));
+}
+
+void CMainFrame::OnRefreshTimer() {
+    refreshTimer_.stop();
+    RefreshCommandStates();
+}
+
+void CMainFrame::LayoutToView() {
+    view_->setFixedSize(view_->FittingSize());
+    adjustSize();
+    ApplyTopmost();
+    ApplyWindowRegion(hoverShown_);
+}
+
+void CMainFrame::ApplyTopmost() {
+    const bool top = settings_.GetInt(kSectionView, "AlwaysOnTop", 0) != 0;
+    if (top == windowFlags().testFlag(Qt::WindowStaysOnTopHint)) return;
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, top);
+    if (visible) show();
+}
+
+void CMainFrame::ApplyWindowRegion(bool showFrame) {
+    const bool frameless = settings_.GetInt(kSectionView, "Frameless", 0) != 0;
+    if (frameless != windowFlags().testFlag(Qt::FramelessWindowHint)) {
+        const bool visible = isVisible();
+        setWindowFlag(Qt::FramelessWindowHint, frameless);
+        if (visible) show();
+    }
+    if (!frameless || showFrame) {
+        framelessApplied_ = false;
+        clearMask();
+    } else {
+        // Only the view's screen area stays, one pixel in on the left and right.
+        framelessApplied_ = true;
+        const QRect area(view_->mapTo(this, QPoint(1, 0)),
+                         QSize(view_->width() - 2, view_->height()));
+        setMask(QRegion(area));
+    }
+    view_->SetFramelessOutline(framelessApplied_);
+    update();
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if ((event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) &&
+        watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this &&
+        settings_.GetInt(kSectionView, "Frameless", 0) != 0) {
+        if (!hoverShown_) {
+            ApplyWindowRegion(true);
+            hoverShown_ = true;
+        }
+        if (openMenus_ <= 0) hoverTimer_.start();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::OnHoverTimer() {
+    if (settings_.GetInt(kSectionView, "Frameless", 0) == 0) {
+        hoverShown_ = false;
+        hoverTimer_.stop();
+        return;
+    }
+    if (!frameGeometry().contains(QCursor::pos())) {
+        hoverShown_ = false;
+        hoverTimer_.stop();
+        ApplyWindowRegion(false);
+    }
+}
+
+void CMainFrame::focusOutEvent(QFocusEvent* event) {
+    QMainWindow::focusOutEvent(event);
+}
+
+void CMainFrame::BringToFront() {
+    showNormal();
+    raise();
+    activateWindow();
+    trayIcon_->ShowIcon(0);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (exitRequested_ || settings_.GetInt(kSectionView, "SystemTray", 0) == 0) {
+        event->accept();
+        QCoreApplication::quit();
+        return;
+    }
+    // While hidden the phone samples once a second at background priority.
+    view_->Core().SendPhoneOptions(true);
+    trayIcon_->ShowIcon(cmd::kIconTray);
+    event->ignore();
+    // Without a notification area a hidden window could never come back.
+    if (CTrayIcon::IsTrayAvailable())
+        hide();
+    else
+        showMinimized();
+}
+
+void CMainFrame::ShowAboutBox() {
+    CAboutBox box(this);
+    box.exec();
+}
+
+}  // namespace velarix

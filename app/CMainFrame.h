@@ -1,0 +1,93 @@
+// The program's only top-level window: menus, the main toolbar, the status
+// bar and the view, sized to the phone screen at the current zoom. It owns
+// the window modes (frameless, always on top, stay in the tray), the tray
+// icon and the operation that raises the window on phone events.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+#include <map>
+
+#include "app/CommandTarget.h"
+#include "settings/SettingsStore.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QToolBar;
+class QToolButton;
+
+namespace velarix {
+
+class CChildView;
+class CTrayIcon;
+
+// Frame timers.
+inline constexpr int kFrameTimerHover = 3;      // 1000 ms, frameless mode
+inline constexpr int kFrameTimerRefresh = 500;  // 200 ms, after a link change
+
+class CMainFrame final : public QMainWindow, public ICommandTarget {
+    Q_OBJECT
+public:
+    explicit CMainFrame(SettingsStore settings, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    CChildView* View() const { return view_; }
+    CTrayIcon* TrayIcon() const { return trayIcon_; }
+    QAction* Action(int id) const;
+    QToolBar* MainToolBar() const { return toolBar_; }
+    QLabel* StatusValuePane() const { return statusValuePane_; }
+    bool FramelessApplied() const { return framelessApplied_; }
+    bool HoverShown() const { return hoverShown_; }
+
+    // ICommandTarget: the view is offered every command first.
+    bool OnCommand(int id) override;
+    std::optional<cmd::CommandState> QueryCommand(int id) override;
+
+    // Brings every menu item and toolbar button up to date at once.
+    void RefreshCommandStates();
+    void BringToFront();
+    void ApplyTopmost();
+    void ApplyWindowRegion(bool showFrame);
+    // Fits the window around the view at the current zoom.
+    void LayoutToView();
+    // Shows the idle text, or `text` while recording.
+    void SetStatusText(const QString& text);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    QAction* AddCommand(QMenu* menu, int id, const QString& text, const QString& prompt = {});
+    void BuildMenus();
+    void BuildToolBar();
+    void BuildStatusBar();
+    void SetScreenshotButton(bool save);
+    void ShowScreenshotChoice();
+    void OnHoverTimer();
+    void OnRefreshTimer();
+    void ShowAboutBox();
+
+    SettingsStore settings_;
+    CChildView* view_;
+    CTrayIcon* trayIcon_;
+    QToolBar* toolBar_ = nullptr;
+    QAction* connectAction_ = nullptr;  // first toolbar button
+    QToolButton* screenshotButton_ = nullptr;
+    QAction* screenshotAction_ = nullptr;  // third toolbar button
+    QAction* recordAction_ = nullptr;      // fourth toolbar button
+    QLabel* readyPane_ = nullptr;
+    QLabel* statusValuePane_ = nullptr;
+    std::map<int, QAction*> actions_;
+    QTimer hoverTimer_;
+    QTimer refreshTimer_;
+    bool exitRequested_ = false;
+    bool hoverShown_ = false;
+    bool framelessApplied_ = false;
+    int openMenus_ = 0;
+};
+
+}  // namespace velarix

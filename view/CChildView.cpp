@@ -1,0 +1,385 @@
+#include "view/CChildView.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include "capture/ScreenshotDialog.h"
+#include "capture/Screenshots.h"
+#include "status/CHtmlCtrl.h"
+#include "status/RouterBridge.h"
+#include "status/StatusPage.h"
+#include "view/SocketTransport.h"
+
+namespace velarix {
+
+namespace {
+
+const QColor kBackground(214, 211, 206);
+const QColor kEdgeLight(240, 240, 240);
+const QColor kEdgeDark(144, 144, 144);
+
+PcKey ToPcKey(int key) {
+    switch (key) {
+        case Qt::Key_PageUp:
+            return PcKey::PageUp;
+        case Qt::Key_PageDown:
+            return PcKey::PageDown;
+        case Qt::Key_Left:
+            return PcKey::Left;
+        case Qt::Key_Up:
+            return PcKey::Up;
+        case Qt::Key_Right:
+            return PcKey::Right;
+        case Qt::Key_Down:
+            return PcKey::Down;
+        case Qt::Key_F1:
+            return PcKey::F1;
+        case Qt::Key_F2:
+            return PcKey::F2;
+        case Qt::Key_F3:
+            return PcKey::F3;
+        case Qt::Key_F4:
+            return PcKey::F4;
+        case Qt::Key_F5:
+            return PcKey::F5;
+        default:
+            return PcKey::Other;
+    }
+}
+
+int ButtonCount(Qt::MouseButtons buttons) {
+    int n = 0;
+    for (Qt::MouseButton b : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton})
+        if (buttons & b) ++n;
+    return n;
+}
+
+}  // namespace
+
+CChildView::CChildView(SettingsStore settings, QWidget* parent)
+    : QWidget(parent),
+      core_(*this, std::move(settings)),
+      statusPage_(new CHtmlCtrl(this)),
+      screenImage_(kScreenWidth, kScreenHeight, QImage::Format_RGB32) {
+    setObjectName("CChildView");
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);  // the paint covers everything
+    setCursor(Qt::ArrowCursor);
+    screenImage_.fill(Qt::white);
+
+    statusPage_->setObjectName("statusPage");
+    statusPage_->SetNavigateHook([this](const QString& url) { return OnStatusLink(url); });
+    for (int id = 1; id < static_cast<int>(timers_.size()); ++id) {
+        timers_[std::size_t(id)] = new QTimer(this);
+        connect(timers_[std::size_t(id)], &QTimer::timeout, this, [this, id] { OnTimer(id); });
+    }
+    setFixedSize(FittingSize());
+    ShowStatusPage();
+}
+
+CChildView::~CChildView() {
+    for (QTimer* t : timers_)
+        if (t) t->stop();
+    // Bye and the close go out while the socket still exists.
+    core_.Shutdown();
+}
+
+QSize CChildView::FittingSize() const {
+    const int zoom = core_.Zoom();
+    return {zoom * kScreenWidth + 6, zoom * kScreenHeight + 4};
+}
+
+void CChildView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const QSize size = FittingSize();
+    statusPage_->setGeometry(2, 1, size.width() - 4, size.height() - 2);
+}
+
+void CChildView::SetFramelessOutline(bool on) {
+    if (framelessOutline_ == on) return;
+    framelessOutline_ = on;
+    update();
+}
+
+void CChildView::UpdateScreenImage(int firstLine, int lastLine) {
+    const auto screen = core_.Screen();
+    if (screen.size() < kScreenPixels) return;
+    firstLine = std::max(firstLine, 0);
+    lastLine = std::min(lastLine, kScreenHeight - 1);
+    for (int y = firstLine; y <= lastLine; ++y) {
+        const std::uint32_t* src =
+            screen.data() + std::size_t(kScreenHeight - 1 - y) * kScreenWidth;
+        auto* dst = reinterpret_cast<std::uint32_t*>(screenImage_.scanLine(y));
+        // The buffer's top byte has no meaning; the image wants it opaque.
+        for (int x = 0; x < kScreenWidth; ++x) dst[x] = src[x] | 0xFF000000u;
+    }
+}
+
+QImage CChildView::ScreenImage() const {
+    QImage image(kScreenWidth, kScreenHeight, QImage::Format_RGB32);
+    const auto screen = core_.Screen();
+    for (int y = 0; y < kScreenHeight; ++y) {
+        const std::uint32_t* src =
+            screen.data() + std::size_t(kScreenHeight - 1 - y) * kScreenWidth;
+        auto* dst = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
+        for (int x = 0; x < kScreenWidth; ++x) dst[x] = src[x] | 0xFF000000u;
+    }
+    return image;
+}
+
+void CChildView::paintEvent(QPaintEvent* event) {
+    QPainter p(this);
+    p.setClipRegion(event->region());
+    const int right = width();
+    const int bottom = height();
+    p.fillRect(rect(), kBackground);
+
+    // A sunken edge, one pixel wide: light on the right and bottom, dark on
+    // the left and top.
+    p.fillRect(QRect(QPoint(right - 3, 1), QPoint(right - 3, bottom - 2)), kEdgeLight);
+    p.fillRect(QRect(QPoint(2, bottom - 1), QPoint(right - 3, bottom - 1)), kEdgeLight);
+    p.fillRect(QRect(QPoint(2, 2), QPoint(2, bottom - 2)), kEdgeDark);
+    p.fillRect(QRect(QPoint(2, 1), QPoint(right - 4, 1)), kEdgeDark);
+
+    if (core_.ActiveLink()) {
+        const int zoom = core_.Zoom();
+        const QRect dirty = event->rect();
+        UpdateScreenImage((dirty.top() - 2) / zoom, (dirty.bottom() - 2) / zoom);
+        // Nearest-neighbour doubling: no smooth transform.
+        p.drawImage(QRect(3, 2, kScreenWidth * zoom, kScreenHeight * zoom), screenImage_);
+    }
+    if (framelessOutline_) {
+        p.setPen(Qt::black);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(QRect(QPoint(1, 0), QPoint(right - 2, bottom - 1)));
+        p.drawRect(QRect(QPoint(2, 1), QPoint(right - 3, bottom - 2)));
+    }
+}
+
+void CChildView::RepaintNow(int left, int top, int right, int bottom) {
+    repaint(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
+}
+
+void CChildView::RedrawAll() {
+    repaint();
+}
+
+void CChildView::ShowStatusPage(bool show) {
+    statusPage_->setVisible(show);
+    if (!show) setFocus(Qt::OtherFocusReason);
+}
+
+void CChildView::ShowStatusPage() {
+    if (statusPage_->LoadPage(QString::fromLatin1(kStatusPageName.data(),
+                                                  static_cast<qsizetype>(kStatusPageName.size())),
+                              [this] { BuildStatusPage(); })) {
+        return;
+    }
+    // A load is running: try again every 500 ms until one is accepted.
+    StartTimer(kTimerStatusPage, 500);
+}
+
+void CChildView::RefreshStatusPage() {
+    if (!core_.ActiveLink()) ShowStatusPage();
+}
+
+void CChildView::BuildStatusPage() {
+    const CRelayLink& link = core_.Link();
+    const StatusPageContent content = BuildStatusPageContent(
+        {core_.RouterPort(), link.ConnectState(), link.Synced(), link.HelloSent()});
+    statusPage_->FillSection("TITLE", QString::fromStdString(content.title));
+    statusPage_->FillSection("CONNECTION-STATUS", QString::fromStdString(content.connectionStatus));
+    statusPage_->setUpdatesEnabled(true);
+    if (core_.ActiveLink()) {
+        statusPage_->hide();
+        emit activateRequested();
+        return;
+    }
+    statusPage_->FillSection("TABLE", QString::fromStdString(content.table));
+}
+
+bool CChildView::OnStatusLink(const QString& url) {
+    switch (ClassifyStatusLink(url.toStdString())) {
+        case StatusLinkAction::Proceed:
+            break;
+        case StatusLinkAction::OpenRouterBox:
+            OpenRouterBox();
+            break;
+        case StatusLinkAction::ConnectLater:
+            StartTimer(kTimerConnectLater, 200);
+            break;
+        case StatusLinkAction::Refresh:
+            statusPage_->setUpdatesEnabled(false);
+            RefreshStatusPage();
+            break;
+    }
+    return false;
+}
+
+bool CChildView::QueryRouterPort() {
+    core_.SetRouterPort(0);
+    const RouterPortQuery q = velarix::QueryRouterPort();
+    if (!q.ok) return false;
+    core_.SetRouterPort(q.port);
+    return true;
+}
+
+bool CChildView::OpenRouterBox() {
+    return velarix::OpenRouterBox();
+}
+
+void CChildView::ConnectToRouter() {
+    QueryRouterPort();
+    CRelayLink& link = core_.Link();
+    if (link.Synced() && link.HelloSent()) {
+        link.Close();
+        RefreshStatusPage();
+        return;
+    }
+    // Every attempt gets a fresh socket; the one of an earlier attempt goes.
+    if (transport_) {
+        if (link.IsOpen()) link.Close();
+        transport_.release()->deleteLater();
+    }
+    transport_ = std::make_unique<SocketTransport>(
+        link, [this](SocketError error) { OnConnectDone(error); });
+    link.BeginAttempt();
+    transport_->ConnectTo(core_.RouterPort());
+    RefreshStatusPage();
+}
+
+void CChildView::OnConnectDone(SocketError error) {
+    CRelayLink& link = core_.Link();
+    if (error == SocketError::None) {
+        link.AttachTransport(*transport_);
+        link.SetView(&core_);
+        link.SendHello(false);
+    } else {
+        link.Close();
+    }
+    RefreshStatusPage();
+}
+
+void CChildView::StartTimer(int id, int milliseconds) {
+    if (id < 1 || id >= static_cast<int>(timers_.size())) return;
+    timers_[std::size_t(id)]->start(milliseconds);
+}
+
+void CChildView::KillTimer(int id) {
+    if (id < 1 || id >= static_cast<int>(timers_.size())) return;
+    timers_[std::size_t(id)]->stop();
+}
+
+void CChildView::OnTimer(int id) {
+    switch (id) {
+        case kTimerStatusPage:
+            if (statusPage_->LoadPage(
+                    QString::fromLatin1(kStatusPageName.data(), qsizetype(kStatusPageName.size())),
+                    [this] { BuildStatusPage(); }))
+                KillTimer(kTimerStatusPage);
+            break;
+        case kTimerConnectLater:
+            KillTimer(kTimerConnectLater);
+            ConnectToRouter();
+            break;
+        default:
+            core_.OnTimer(id);
+            break;
+    }
+}
+
+void CChildView::StartFrameRefresh() {
+    emit frameRefreshRequested();
+}
+void CChildView::ActivateMainWindow() {
+    emit activateRequested();
+}
+void CChildView::BringToFront() {
+    emit bringToFrontRequested();
+}
+
+std::optional<std::string> CChildView::ClipboardText() {
+    const QMimeData* mime = QApplication::clipboard()->mimeData();
+    if (!mime || !mime->hasText()) return std::nullopt;
+    // The phone's text is 8-bit: Latin-1, with '?' for what it cannot hold,
+    // up to the first zero character.
+    QByteArray text = mime->text().toLatin1();
+    const qsizetype zero = text.indexOf('\0');
+    if (zero >= 0) text.truncate(zero);
+    return text.toStdString();
+}
+
+void CChildView::SetClipboardText(const std::string& phoneText) {
+    QApplication::clipboard()->setText(
+        QString::fromLatin1(phoneText.data(), static_cast<qsizetype>(phoneText.size())));
+}
+
+void CChildView::CopyScreenToClipboard() {
+    QApplication::clipboard()->setImage(ScreenImage());
+}
+
+void CChildView::SaveScreenshot() {
+    velarix::SaveScreenshot(core_.Settings(), core_.Screen(), [this](const SaveDialogRequest& r) {
+        return RunScreenshotSaveDialog(window(), r);
+    });
+}
+
+void CChildView::ZoomChanged() {
+    setFixedSize(FittingSize());
+    emit zoomChanged();
+    update();
+}
+
+void CChildView::keyPressEvent(QKeyEvent* event) {
+    if (!core_.ActiveLink()) return QWidget::keyPressEvent(event);
+    const QString text = event->text();
+    core_.Input().KeyDown(ToPcKey(event->key()),
+                          std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                              static_cast<std::size_t>(text.size())));
+    event->accept();
+}
+
+void CChildView::keyReleaseEvent(QKeyEvent* event) {
+    if (!core_.ActiveLink()) return QWidget::keyReleaseEvent(event);
+    // A held key repeats its press, as the phone expects; only the real
+    // release is one.
+    if (!event->isAutoRepeat()) core_.Input().KeyUp(ToPcKey(event->key()));
+    event->accept();
+}
+
+void CChildView::mousePressEvent(QMouseEvent* event) {
+    setFocus(Qt::MouseFocusReason);
+    if (!core_.ActiveLink()) return QWidget::mousePressEvent(event);
+    const QPoint pos = event->position().toPoint();
+    if (event->button() == Qt::LeftButton)
+        core_.Input().ButtonDown(MouseButton::Left, pos.x(), pos.y());
+    else if (event->button() == Qt::MiddleButton)
+        core_.Input().ButtonDown(MouseButton::Middle, pos.x(), pos.y());
+}
+
+void CChildView::mouseReleaseEvent(QMouseEvent* event) {
+    if (!core_.ActiveLink()) return QWidget::mouseReleaseEvent(event);
+    const QPoint pos = event->position().toPoint();
+    if (event->button() == Qt::LeftButton)
+        core_.Input().ButtonUp(MouseButton::Left, pos.x(), pos.y());
+}
+
+void CChildView::mouseMoveEvent(QMouseEvent* event) {
+    if (!core_.ActiveLink()) return QWidget::mouseMoveEvent(event);
+    const QPoint pos = event->position().toPoint();
+    core_.Input().Move(pos.x(), pos.y(), ButtonCount(event->buttons()),
+                       event->modifiers() != Qt::NoModifier);
+}
+
+void CChildView::wheelEvent(QWheelEvent* event) {
+    if (!core_.ActiveLink()) return QWidget::wheelEvent(event);
+    core_.Input().Wheel(event->angleDelta().y());
+    event->accept();
+}
+
+}  // namespace velarix

@@ -1,0 +1,92 @@
+// The main frame's client: the phone screen while a link is active, the
+// status page while none is. Paints, routes keyboard and mouse input and
+// window timers into ViewCore, and owns the connection attempts to the relay.
+#pragma once
+
+#include <QImage>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "settings/SettingsStore.h"
+#include "view/ViewCore.h"
+
+namespace velarix {
+
+class CHtmlCtrl;
+class SocketTransport;
+
+class CChildView final : public QWidget, public IViewHost {
+    Q_OBJECT
+public:
+    explicit CChildView(SettingsStore settings, QWidget* parent = nullptr);
+    ~CChildView() override;
+
+    ViewCore& Core() { return core_; }
+    const ViewCore& Core() const { return core_; }
+    CHtmlCtrl* StatusPage() const { return statusPage_; }
+
+    // The client size that fits the screen at the current zoom.
+    QSize FittingSize() const;
+    // The frame draws an outline while only the phone area of it is visible.
+    void SetFramelessOutline(bool on);
+    // The screen as an upright 208 × 320 image.
+    QImage ScreenImage() const;
+
+    // Relay bootstrap.
+    bool QueryRouterPort();
+    bool OpenRouterBox();
+    void ShowStatusPage();
+    void BuildStatusPage();
+    // The status page's navigation hook; returns the cancel flag.
+    bool OnStatusLink(const QString& url);
+
+    // IViewHost
+    void RepaintNow(int left, int top, int right, int bottom) override;
+    void RedrawAll() override;
+    void ShowStatusPage(bool show) override;
+    void RefreshStatusPage() override;
+    void StartTimer(int id, int milliseconds) override;
+    void KillTimer(int id) override;
+    void StartFrameRefresh() override;
+    void ActivateMainWindow() override;
+    void BringToFront() override;
+    std::optional<std::string> ClipboardText() override;
+    void SetClipboardText(const std::string& phoneText) override;
+    void CopyScreenToClipboard() override;
+    void SaveScreenshot() override;
+    void ZoomChanged() override;
+    void ConnectToRouter() override;
+
+signals:
+    void frameRefreshRequested();
+    void activateRequested();
+    void bringToFrontRequested();
+    void zoomChanged();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void OnTimer(int id);
+    void OnConnectDone(SocketError error);
+    void UpdateScreenImage(int firstLine, int lastLine);
+
+    ViewCore core_;
+    CHtmlCtrl* statusPage_;
+    std::array<QTimer*, 6> timers_{};  // view timers 1..5
+    std::unique_ptr<SocketTransport> transport_;
+    QImage screenImage_;  // upright copy of the screen buffer, kept between paints
+    bool framelessOutline_ = false;
+};
+
+}  // namespace velarix
