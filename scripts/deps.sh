@@ -5,6 +5,7 @@ VELARIX_PACKAGES=(
   libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686
   qt6-base-dev libgl-dev xvfb xauth xdotool
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
 )
 
 # Installs what is missing when we are root; otherwise says what to run.

@@ -1,0 +1,67 @@
+// The process-wide list of video compressors that can record the phone screen:
+// FFmpeg's video encoders that the AVI muxer accepts and that really open for
+// 208 × 320 frames. Filled once, on a worker thread started by the video
+// setup page, or on the caller's thread by LookupCodec when nobody did.
+//
+// Hand-over between threads: the worker fills the entries, then publishes the
+// count with a release store and clears the busy flag; readers load busy and
+// the count with acquire loads, so a positive count always describes complete
+// entries. Entries never change after the count is positive.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velarix {
+
+struct CodecInfo {
+    std::uint32_t fccType = 0;     // 'vidc'
+    std::uint32_t fccHandler = 0;  // the four-character codec tag the AVI muxer writes
+    std::uint32_t version = 0;     // the encoder library's version number
+    std::string name;              // FFmpeg's encoder name, e.g. "msvideo1"
+    std::string description;       // FFmpeg's long name
+    int enumerationIndex = 0;      // position in FFmpeg's encoder walk
+    bool configurable = false;     // has options of its own for the configure dialog
+};
+
+class CodecTable {
+public:
+    static constexpr int kMaxEntries = 32;
+
+    // The one table of the process.
+    static CodecTable& Instance();
+
+    // Starts EnumerateCodecs on a new worker thread when the table is empty
+    // and no enumeration runs; busy is set before this returns.
+    void StartEnumeration();
+    // Fills the table on the calling thread (busy while it runs).
+    void EnumerateCodecs();
+
+    bool Busy() const;
+    int Count() const;
+    // Valid for 0 <= index < Count().
+    const CodecInfo& Entry(int index) const;
+
+    // "%c%c%c%c-%lx" on the handler code (lowest byte first) and the version.
+    static std::string FormatCodecLabel(const CodecInfo& info);
+    // The first entry whose label equals `label` byte for byte; 0 when none
+    // does or the table is empty.
+    int FindCodecByLabel(std::string_view label) const;
+    // For recording: waits while busy (20 checks, 100 ms apart), enumerates
+    // when empty, then the entry FindCodecByLabel names; null when none.
+    const CodecInfo* LookupCodec(std::string_view label);
+
+    CodecTable() = default;
+    CodecTable(const CodecTable&) = delete;
+    CodecTable& operator=(const CodecTable&) = delete;
+
+private:
+    std::array<CodecInfo, kMaxEntries> entries_{};
+    std::atomic<int> count_{0};
+    std::atomic<int> busy_{0};
+};
+
+}  // namespace velarix
