@@ -17,6 +17,8 @@ CPhoneLink::~CPhoneLink() {
 }
 
 void CPhoneLink::AttachTransport(ILinkTransport& transport) {
+    // A new connection starts unsynced, whatever the last one left behind.
+    if (synced_ || helloSent_) ResetSync();
     transport_ = &transport;
     rx_.clear();
     rxStart_ = 0;
@@ -37,6 +39,9 @@ void CPhoneLink::DropTransport() {
 }
 
 void CPhoneLink::Close() {
+    // A closed link is no longer in step with anything: the next connection
+    // must send Hello and search for the sync pattern again.
+    if (synced_ || helloSent_) ResetSync();
     DropTransport();
 }
 
@@ -152,12 +157,16 @@ bool CPhoneLink::SendBye() {
 }
 
 void CPhoneLink::ProcessInput() {
+    // A message that loses the sync is left where it is and the search goes
+    // on over what follows it at once. Waiting for more data instead would
+    // let a stream of sync patterns, each followed by a bad message, grow the
+    // buffer without bound, and would leave a pattern already received
+    // unseen until the phone sends something else. Every round either
+    // consumes a pattern or ends the pass, so the loop ends.
     while (transport_) {
-        if (!synced_) {
-            if (!SearchSync()) return;
-        }
+        if (!synced_ && !SearchSync()) return;
         ProcessMessages();
-        return;
+        if (synced_) return;
     }
 }
 
@@ -248,9 +257,12 @@ void CPhoneLink::Dispatch(Bytes message) {
             if (view_) view_->OnPhoneEvent(payload[0]);
             break;
         case PhoneMsg::Bye:
-            // A bare Bye ends the connection; one with a payload only the sync.
-            if (payload.empty()) Close();
-            ResetSync();
+            // A bare Bye ends the connection (closing resets the sync); one
+            // with a payload only the sync.
+            if (payload.empty())
+                Close();
+            else
+                ResetSync();
             break;
         default:
             break;

@@ -158,12 +158,33 @@ TEST(MessageLoop, LengthBelowFiveIsAFramingError) {
 TEST(MessageLoop, AfterAFramingErrorTheNextPatternSyncsAgainWithAFreshHello) {
     Harness h;
     h.Feed(SyncBytes());
-    h.Feed(Concat({Be32(999999), {7}}));
-    ASSERT_FALSE(h.link.Synced());
     h.transport.TakeSent();
+    h.Feed(Concat({Be32(999999), {7}}));
+    EXPECT_FALSE(h.link.Synced());
+    EXPECT_EQ(h.transport.TakeSent(), kHello);  // the search starts again at once
     h.Feed(Concat({RandomBytes(20, 9), SyncBytes(), Message(7)}));
     EXPECT_TRUE(h.link.Synced());
-    EXPECT_EQ(h.transport.sent, Concat({kHello, kDefaultOptions, kSyncAck, kPingReply}));
+    EXPECT_EQ(h.transport.sent, Concat({kDefaultOptions, kSyncAck, kPingReply}));
+}
+
+TEST(MessageLoop, APatternBehindALostSyncInTheSameReadIsFoundAtOnce) {
+    Harness h;
+    h.Feed(Concat({SyncBytes(), Message(255, {1}), SyncBytes(), Message(128, Be32(3))}));
+    EXPECT_TRUE(h.link.Synced());
+    EXPECT_EQ(h.view.statusValues, (std::vector<std::uint32_t>{3}));
+    EXPECT_EQ(h.view.events, (std::vector<std::string>{"synced", "lost", "synced"}));
+}
+
+TEST(MessageLoop, PatternsEachFollowedByABadMessageCannotGrowTheBuffer) {
+    Harness h;
+    ByteVec read;
+    for (int i = 0; i < 20; ++i) read = Concat({read, SyncBytes(), Be32(0xFFFFFFFF)});
+    std::size_t most = 0;
+    for (int i = 0; i < 2000; ++i) {
+        h.Feed(read);
+        most = std::max(most, h.link.RxCount());
+    }
+    EXPECT_LE(most, read.size() + 1024);
 }
 
 TEST(MessageLoop, IgnoredTypesAreConsumedWithoutEffect) {

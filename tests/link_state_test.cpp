@@ -116,6 +116,21 @@ TEST(ConnectState, BytesOfAClosedConnectionNeverReachTheNextOne) {
     EXPECT_EQ(s.view.statusValues, (std::vector<std::uint32_t>{9}));
 }
 
+TEST(ConnectState, ALinkClosedByThePcStartsTheNextConnectionUnsynced) {
+    RecordingTransport next;
+    Synced s;
+    s.link.Close();
+    EXPECT_FALSE(s.link.Synced());
+    EXPECT_FALSE(s.link.HelloSent());
+    EXPECT_EQ(s.view.events, (std::vector<std::string>{"lost"}));
+
+    s.link.AttachTransport(next);
+    s.link.SendHello(false);
+    s.Feed(Concat({SyncBytes(), Message(7)}));
+    EXPECT_TRUE(s.link.Synced());
+    EXPECT_EQ(next.sent, Concat({ByteVec(16, 0x55), ByteVec{0x01}, ByteVec{0x07}}));
+}
+
 TEST(PhoneBye, WithoutPayloadClosesTheSocket) {
     Synced s;
     s.Feed(Message(255));
