@@ -55,31 +55,8 @@ std::vector<std::uint32_t> Picture(int width, int height) {
     return px;
 }
 
-// Like EncodeJpeg, with progressive coding, which the strip decoder accepts too.
-ByteVec EncodeProgressiveJpeg(const std::vector<std::uint32_t>& pixels, int width, int height) {
-    struct Unload {
-        void operator()(FIBITMAP* d) const { FreeImage_Unload(d); }
-    };
-    struct Close {
-        void operator()(FIMEMORY* m) const { FreeImage_CloseMemory(m); }
-    };
-    std::unique_ptr<FIBITMAP, Unload> dib(FreeImage_Allocate(width, height, 24));
-    for (int y = 0; y < height; ++y) {
-        BYTE* row = FreeImage_GetScanLine(dib.get(), height - 1 - y);
-        for (int x = 0; x < width; ++x) {
-            const std::uint32_t p = pixels[std::size_t(y * width + x)];
-            row[x * 3 + FI_RGBA_RED] = BYTE(p >> 16);
-            row[x * 3 + FI_RGBA_GREEN] = BYTE(p >> 8);
-            row[x * 3 + FI_RGBA_BLUE] = BYTE(p);
-        }
-    }
-    std::unique_ptr<FIMEMORY, Close> mem(FreeImage_OpenMemory());
-    if (!FreeImage_SaveToMemory(FIF_JPEG, dib.get(), mem.get(), 75 | JPEG_PROGRESSIVE))
-        throw std::runtime_error("JPEG encode failed");
-    BYTE* data = nullptr;
-    DWORD size = 0;
-    FreeImage_AcquireMemory(mem.get(), &data, &size);
-    return ByteVec(data, data + size);
+ByteVec ProgressiveJpeg(const std::vector<std::uint32_t>& pixels, int width, int height) {
+    return EncodeJpeg(pixels, width, height, 75, false, JPEG_PROGRESSIVE);
 }
 
 // The JPEG with an Exif block and a comment after its SOI marker: segments the
@@ -354,7 +331,7 @@ void WriteFrameRecordCorpus(const fs::path& dir) {
 void WriteJpegStripCorpus(const fs::path& dir) {
     const ByteVec colour = JpegPayload(100, 7, EncodeJpeg(Picture(208, 16), 208, 16, 60));
     const ByteVec grey = JpegPayload(304, 8, EncodeJpeg(Picture(208, 16), 208, 16, 60, true));
-    const ByteVec progressive = JpegPayload(0, 9, EncodeProgressiveJpeg(Picture(208, 16), 208, 16));
+    const ByteVec progressive = JpegPayload(0, 9, ProgressiveJpeg(Picture(208, 16), 208, 16));
     const ByteVec metadata =
         JpegPayload(20, 10, WithMetadata(EncodeJpeg(Picture(208, 8), 208, 8, 40)));
     const ByteVec tall = JpegPayload(0, 11, EncodeJpeg(Picture(208, 320), 208, 320, 20));

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "StreamBuilder.h"
 #include "link/LinkTransport.h"
 #include "link/LinkView.h"
 #include "link/PhoneLink.h"
@@ -83,6 +84,31 @@ public:
     std::vector<std::uint8_t> phoneEvents;
     int setScreenSizeCalls = 0;
     std::function<void(CPhoneLink&)> onSynced;
+};
+
+// A connected link that has found the sync pattern; what the sync sent and
+// what the view heard of it are cleared.
+struct SyncedLink {
+    SyncedLink() {
+        link.SetView(&view);
+        link.AttachTransport(transport);
+        link.BeginAttempt();
+        Feed(SyncBytes());
+        transport.TakeSent();
+        view.events.clear();
+    }
+    void Feed(const ByteVec& bytes) { link.OnReceive(bytes); }
+    void Raw(const ByteVec& record) { Feed(Message(0, record)); }
+    void Zlib(const ByteVec& record) { Feed(Message(1, Deflate(record))); }
+    void Strip(const ByteVec& payload) { Feed(Message(2, payload)); }
+    // No pixel changed since the view whitened its screen.
+    bool Untouched() const {
+        return view.screen == std::vector<std::uint32_t>(kScreenPixels, 0xFFFFFFFFu);
+    }
+
+    RecordingTransport transport;
+    RecordingView view;
+    CRelayLink link;
 };
 
 }  // namespace velarix::test

@@ -73,7 +73,7 @@ ByteVec Deflate(const ByteVec& data, int level) {
 }
 
 ByteVec EncodeJpeg(const std::vector<std::uint32_t>& pixels, int width, int height, int quality,
-                   bool greyscale) {
+                   bool greyscale, int extraFlags) {
     struct Unload {
         void operator()(FIBITMAP* d) const { FreeImage_Unload(d); }
     };
@@ -92,7 +92,8 @@ ByteVec EncodeJpeg(const std::vector<std::uint32_t>& pixels, int width, int heig
     }
     if (greyscale) dib.reset(FreeImage_ConvertToGreyscale(dib.get()));
     std::unique_ptr<FIMEMORY, Close> mem(FreeImage_OpenMemory());
-    if (!FreeImage_SaveToMemory(FIF_JPEG, dib.get(), mem.get(), quality | JPEG_BASELINE))
+    if (!FreeImage_SaveToMemory(FIF_JPEG, dib.get(), mem.get(),
+                                quality | JPEG_BASELINE | extraFlags))
         throw std::runtime_error("JPEG encode failed");
     BYTE* data = nullptr;
     DWORD size = 0;

@@ -35,9 +35,10 @@ ByteVec FrameRecord(std::uint8_t mode, const std::vector<LineRecord>& lines,
                     int height = 320);
 ByteVec Deflate(const ByteVec& data, int level = 6);
 
-// A JPEG of `pixels` (0x00RRGGBB, top row first) encoded by FreeImage.
+// A JPEG of `pixels` (0x00RRGGBB, top row first) encoded by FreeImage;
+// `extraFlags` adds FreeImage save flags such as JPEG_PROGRESSIVE.
 ByteVec EncodeJpeg(const std::vector<std::uint32_t>& pixels, int width, int height,
-                   int quality = 90, bool greyscale = false);
+                   int quality = 90, bool greyscale = false, int extraFlags = 0);
 ByteVec JpegPayload(int top, std::uint32_t frameValue, const ByteVec& jpeg);
 
 // Deterministic pseudo-random bytes.

@@ -11,20 +11,7 @@
 namespace velarix::test {
 namespace {
 
-struct Synced {
-    Synced() {
-        link.SetView(&view);
-        link.AttachTransport(transport);
-        const ByteVec sync = SyncBytes();
-        link.OnReceive(sync);
-        view.events.clear();
-    }
-    void Raw(const ByteVec& record) { link.OnReceive(Message(0, record)); }
-    void Zlib(const ByteVec& record) { link.OnReceive(Message(1, Deflate(record))); }
-    RecordingTransport transport;
-    RecordingView view;
-    CRelayLink link;
-};
+using Synced = SyncedLink;
 
 constexpr std::uint32_t kWhite = 0xFFFFFFFFu;
 

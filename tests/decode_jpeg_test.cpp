@@ -32,22 +32,7 @@ bool Near(std::uint32_t a, std::uint32_t b, int tolerance = 24) {
     return (a >> 24) == 0;
 }
 
-struct Synced {
-    Synced() {
-        link.SetView(&view);
-        link.AttachTransport(transport);
-        const ByteVec sync = SyncBytes();
-        link.OnReceive(sync);
-        view.events.clear();
-    }
-    void Strip(const ByteVec& payload) { link.OnReceive(Message(2, payload)); }
-    bool Untouched() const {
-        return view.screen == std::vector<std::uint32_t>(kScreenPixels, kWhite);
-    }
-    RecordingTransport transport;
-    RecordingView view;
-    CRelayLink link;
-};
+using Synced = SyncedLink;
 
 TEST(JpegStrip, LandsUprightOnItsLinesAndRepaintsThem) {
     Synced s;

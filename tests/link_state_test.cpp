@@ -9,20 +9,7 @@
 namespace velarix::test {
 namespace {
 
-struct Synced {
-    Synced() {
-        link.SetView(&view);
-        link.AttachTransport(transport);
-        link.BeginAttempt();
-        Feed(SyncBytes());
-        transport.TakeSent();
-        view.events.clear();
-    }
-    void Feed(const ByteVec& bytes) { link.OnReceive(bytes); }
-    RecordingTransport transport;
-    RecordingView view;
-    CRelayLink link;
-};
+using Synced = SyncedLink;
 
 TEST(ConnectState, ConnectNotificationFollowsTheSocketError) {
     const std::pair<SocketError, int> cases[] = {
