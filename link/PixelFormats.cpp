@@ -40,20 +40,18 @@ constexpr auto kColor256 = [] {
     return t;
 }();
 
-// 65536 colours, split by byte: the low byte holds blue and the low three
-// green bits, the high byte red and the high three green bits. Green g × 4
-// adds up from both halves; only g = 63 (255, not 252) needs a fix-up.
+// 65536 colours: one entry per 16-bit value (256 KiB), so a pixel costs one
+// lookup; a channel at full scale becomes 255.
 constexpr std::uint32_t Expand5(unsigned c) {
     return c == 31 ? 255u : c * 8u;
 }
-constexpr auto k64KLow = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (unsigned b = 0; b < 256; ++b) t[b] = Rgb(0, (b >> 5) * 4u, Expand5(b & 31u));
-    return t;
-}();
-constexpr auto k64KHigh = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (unsigned b = 0; b < 256; ++b) t[b] = Rgb(Expand5(b >> 3), (b & 7u) * 32u, 0);
+constexpr std::uint32_t Expand6(unsigned c) {
+    return c == 63 ? 255u : c * 4u;
+}
+constexpr auto k64K = [] {
+    std::array<std::uint32_t, 65536> t{};
+    for (unsigned v = 0; v < 65536; ++v)
+        t[v] = Rgb(Expand5(v >> 11), Expand6((v >> 5) & 63u), Expand5(v & 31u));
     return t;
 }();
 
@@ -78,27 +76,28 @@ constexpr auto k4096RedLow = [] {
 constexpr int kW = kScreenWidth;
 
 void DecodeGrey4(const std::uint8_t* src, std::uint32_t* dst) {
+#pragma GCC unroll 4
     for (int i = 0; i < kW / 4; ++i, dst += 4) std::memcpy(dst, kGrey4[src[i]].data(), 16);
 }
 
 void DecodeGrey16(const std::uint8_t* src, std::uint32_t* dst) {
+#pragma GCC unroll 8
     for (int i = 0; i < kW / 2; ++i, dst += 2) std::memcpy(dst, kGrey16[src[i]].data(), 8);
 }
 
 void DecodeColor256(const std::uint8_t* src, std::uint32_t* dst) {
+#pragma GCC unroll 8
     for (int i = 0; i < kW; ++i) dst[i] = kColor256[src[i]];
 }
 
 void DecodeColor64K(const std::uint8_t* src, std::uint32_t* dst) {
-    for (int i = 0; i < kW; ++i, src += 2) {
-        const std::uint8_t lo = src[0];
-        const std::uint8_t hi = src[1];
-        const bool greenFull = (lo & 0xE0u) == 0xE0u && (hi & 7u) == 7u;
-        dst[i] = k64KLow[lo] | k64KHigh[hi] | (greenFull ? 0x0300u : 0u);
-    }
+#pragma GCC unroll 8
+    for (int i = 0; i < kW; ++i)
+        dst[i] = k64K[unsigned(src[2 * i]) | unsigned(src[2 * i + 1]) << 8];
 }
 
 void DecodeColor4096(const std::uint8_t* src, std::uint32_t* dst) {
+#pragma GCC unroll 4
     for (int i = 0; i < kW / 2; ++i, src += 3, dst += 2) {
         dst[0] = k4096BlueGreen[src[0]] | k4096RedHigh[src[2]];
         dst[1] = k4096BlueGreen[src[1]] | k4096RedLow[src[2]];
