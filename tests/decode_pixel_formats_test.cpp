@@ -46,7 +46,7 @@ std::uint32_t Reference(int code, const ByteVec& line, int x) {
             return Rgb(s4[b >> 6], s8[(b >> 3) & 7], s8[b & 7]);
         }
         case 3: {
-            const unsigned v = line[2 * ux] | (line[2 * ux + 1] << 8);
+            const unsigned v = unsigned{line[2 * ux]} | unsigned{line[2 * ux + 1]} << 8;
             const unsigned r = v >> 11, g = (v >> 5) & 63, b = v & 31;
             return Rgb(r == 31 ? 255 : r * 8, g == 63 ? 255 : g * 4, b == 31 ? 255 : b * 8);
         }
