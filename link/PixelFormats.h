@@ -23,7 +23,10 @@ struct PixelFormat {
 };
 
 // The format for a record's mode byte; bits 5-7 are not the PC's business.
+// Its decoder uses the processor's byte shuffles where it has them.
 const PixelFormat& PixelFormatForMode(std::uint8_t mode);
+// The same format's decoder in plain C++, as used without byte shuffles.
+LineDecoder PortableLineDecoder(std::uint8_t mode);
 
 // The channel expansion tables, index to 8-bit value. Step 6 of the 8-step
 // table is 220, not 219, and step 14 of the 16-step table is 0xF8, not 0xEE:
