@@ -8,9 +8,11 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
+#include <QMoveEvent>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include "app/CAboutBox.h"
 #include "app/CIconMenu.h"
@@ -24,6 +26,11 @@ namespace {
 
 constexpr std::string_view kSectionView = "View";
 constexpr std::string_view kSectionScreenshot = "Screenshot";
+
+// The recording bar: toolbar resource 143, hung this far below the frame's top.
+constexpr int kRecordBarResource = 143;
+constexpr int kFloatingBarOffset = 42;
+constexpr int kToolbarWatchPeriod = 200;
 
 }  // namespace
 
@@ -52,6 +59,8 @@ CMainFrame::CMainFrame(SettingsStore settings, QWidget* parent)
     connect(&hoverTimer_, &QTimer::timeout, this, &CMainFrame::OnHoverTimer);
     refreshTimer_.setInterval(200);
     connect(&refreshTimer_, &QTimer::timeout, this, &CMainFrame::OnRefreshTimer);
+    recordWatchTimer_.setInterval(kToolbarWatchPeriod);
+    connect(&recordWatchTimer_, &QTimer::timeout, this, &CMainFrame::OnRecordWatchTimer);
 
     connect(view_, &CChildView::frameRefreshRequested, this, [this] { refreshTimer_.start(); });
     connect(view_, &CChildView::activateRequested, this, [this] {
@@ -62,6 +71,8 @@ CMainFrame::CMainFrame(SettingsStore settings, QWidget* parent)
     });
     connect(view_, &CChildView::bringToFrontRequested, this, &CMainFrame::BringToFront);
     connect(view_, &CChildView::zoomChanged, this, &CMainFrame::LayoutToView);
+    connect(view_, &CChildView::statusTextChanged, this, &CMainFrame::SetStatusText);
+    connect(view_, &CChildView::recordStateChanged, this, &CMainFrame::RefreshCommandStates);
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this,
             &CMainFrame::RefreshCommandStates);
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
@@ -79,6 +90,10 @@ CMainFrame::CMainFrame(SettingsStore settings, QWidget* parent)
 }
 
 CMainFrame::~CMainFrame() {
+    // A recording is finished while the frame is whole, so the file is closed.
+    view_->StopRecording();
+    recordWatchTimer_.stop();
+    if (recordBar_) delete recordBar_->window();
     qApp->removeEventFilter(this);
     trayIcon_->ShowIcon(0);
 }
@@ -213,6 +228,18 @@ void CMainFrame::BuildMenus() {
     AddCommand(nullptr, cmd::kCopyScreenshot, "Copy screenshot to clipboard",
                "Copy screenshot to clipboard");
     AddCommand(nullptr, cmd::kSaveScreenshot, "Save screenshot", "Save screenshot");
+
+    // The recording bar's buttons; Start and Pause are check buttons.
+    const std::tuple<int, const char*, int> recordCommands[] = {
+        {cmd::kStartRecording, "Start recording ...", record_image::kStart},
+        {cmd::kPauseRecording, "Pause", record_image::kPause},
+        {cmd::kStopRecording, "Stop recording ...", record_image::kStop}};
+    for (const auto& [id, text, image] : recordCommands) {
+        QAction* action = AddCommand(nullptr, id, text, text);
+        action->setIcon(RecordBarIcon(image));
+        action->setToolTip(text);
+        action->setCheckable(id != cmd::kStopRecording);
+    }
 }
 
 void CMainFrame::BuildToolBar() {
@@ -345,6 +372,22 @@ bool CMainFrame::OnCommand(int id) {
             return true;
         case cmd::kSimulateKeys:
             return true;
+        case cmd::kSetup:
+            view_->RunSetup();
+            break;
+        case cmd::kRecordBar:
+            ToggleRecordBar();
+            break;
+        case cmd::kStartRecording:
+            view_->ToggleRecording();
+            break;
+        case cmd::kPauseRecording:
+            view_->TogglePause();
+            break;
+        case cmd::kStopRecording:
+            view_->StopRecording();
+            if (RecordBarVisible()) ToggleRecordBar();
+            break;
         default:
             return false;
     }
@@ -372,12 +415,18 @@ std::optional<cmd::CommandState> CMainFrame::QueryCommand(int id) {
         case cmd::kAppAbout:
             return cmd::CommandState{};
         case cmd::kRecordBar:
-            return cmd::CommandState{view_->Core().ActiveLink() != nullptr, false};
+            return cmd::CommandState{view_->Core().ActiveLink() != nullptr, RecordBarVisible()};
+        case cmd::kStartRecording:
+            return cmd::CommandState{true, view_->RecordState() == kRecordRunning};
+        case cmd::kPauseRecording:
+            return cmd::CommandState{view_->RecordState() != kRecordIdle,
+                                     view_->RecordState() == kRecordPaused};
+        case cmd::kStopRecording:
+            return cmd::CommandState{view_->RecordState() != kRecordIdle, false};
         case cmd::kSimulateKeys:
             return cmd::CommandState{view_->Core().ActiveLink() != nullptr, false};
         case cmd::kSetup:
-            // The setup dialog arrives with recording.
-            return cmd::CommandState{false, false};
+            return cmd::CommandState{};
         default:
             return std::nullopt;
     }
@@ -406,8 +455,99 @@ void CMainFrame::RefreshCommandStates() {
 }
 
 void CMainFrame::OnRefreshTimer() {
-    refreshTimer_.stop();
+    // Without a link there is nothing to record: the bar goes.
+    if (!view_->Core().ActiveLink() && RecordBarVisible()) ToggleRecordBar();
     RefreshCommandStates();
+    refreshTimer_.stop();
+}
+
+QToolBar* CMainFrame::CreateFloatingBar(QToolBar* existing, int resourceId, int timerId) {
+    QTimer* watch = timerId == kFrameTimerRecordBar ? &recordWatchTimer_ : nullptr;
+    if (watch) watch->stop();
+    if (existing) {
+        const bool shown = existing->isVisible();
+        // Later, not now: the bar's own button may be what asked for this.
+        QWidget* holder = existing->window();
+        holder->hide();
+        holder->deleteLater();
+        if (shown) return nullptr;
+    }
+    if (resourceId != kRecordBarResource) return nullptr;
+
+    // The floating window: a small tool window of the frame with a close box.
+    auto* holder = new QWidget(
+        this, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    holder->setObjectName("recordBarWindow");
+    holder->setWindowTitle(QString());
+    auto* layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(1, 1, 0, 0);
+    layout->setSpacing(0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    auto* bar = new QToolBar(holder);
+    bar->setObjectName("recordBar");
+    bar->setOrientation(Qt::Vertical);  // one button per row
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setIconSize(kRecordBarImageSize);
+    bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    bar->setContextMenuPolicy(Qt::PreventContextMenu);
+    for (int id : {cmd::kStartRecording, cmd::kPauseRecording, cmd::kStopRecording})
+        bar->addAction(Action(id));
+    layout->addWidget(bar);
+    holder->adjustSize();
+    holder->show();
+    if (watch) watch->start();
+    return bar;
+}
+
+void CMainFrame::ToggleRecordBar() {
+    recordBar_ = CreateFloatingBar(recordBar_.data(), kRecordBarResource, kFrameTimerRecordBar);
+    if (recordBar_) {
+        PlaceRecordBar();
+        // Again with the floating window's final size.
+        PlaceRecordBar();
+    }
+    RefreshCommandStates();
+}
+
+bool CMainFrame::RecordBarVisible() const {
+    return recordBar_ && recordBar_->isVisible();
+}
+
+void CMainFrame::PlaceRecordBar() {
+    if (!recordBar_) return;
+    QWidget* holder = recordBar_->window();
+    const QRect f = frameGeometry();
+    const QRect m = holder != this ? holder->frameGeometry() : QRect(0, 0, 42, 42);
+    holder->move(f.left() - m.width(), f.top() + kFloatingBarOffset);
+}
+
+void CMainFrame::OnRecordWatchTimer() {
+    if (RecordBarVisible()) return;
+    // The user closed the bar.
+    RefreshCommandStates();
+    recordWatchTimer_.stop();
+}
+
+void CMainFrame::OnFrameTimer(int id) {
+    switch (id) {
+        case kFrameTimerRecordBar:
+            OnRecordWatchTimer();
+            break;
+        case kFrameTimerHover:
+            OnHoverTimer();
+            break;
+        case kFrameTimerRefresh:
+            OnRefreshTimer();
+            break;
+        default:
+            break;
+    }
+}
+
+void CMainFrame::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    PlaceRecordBar();
 }
 
 void CMainFrame::LayoutToView() {
@@ -415,6 +555,7 @@ void CMainFrame::LayoutToView() {
     adjustSize();
     ApplyTopmost();
     ApplyWindowRegion(hoverShown_);
+    PlaceRecordBar();
 }
 
 void CMainFrame::ApplyTopmost() {

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
+#include <QToolBar>
 #include <map>
 
 #include "app/CommandTarget.h"
@@ -15,7 +16,6 @@
 class QAction;
 class QLabel;
 class QMenu;
-class QToolBar;
 class QToolButton;
 
 namespace velarix {
@@ -24,6 +24,7 @@ class CChildView;
 class CTrayIcon;
 
 // Frame timers.
+inline constexpr int kFrameTimerRecordBar = 2;  // 200 ms, watches the recording bar
 inline constexpr int kFrameTimerHover = 3;      // 1000 ms, frameless mode
 inline constexpr int kFrameTimerRefresh = 500;  // 200 ms, after a link change
 
@@ -55,10 +56,24 @@ public:
     // Shows the idle text, or `text` while recording.
     void SetStatusText(const QString& text);
 
+    // "Record an AVI movie ...": shows the floating recording bar, or removes it.
+    void ToggleRecordBar();
+    // Hangs the recording bar's window just left of the frame, 42 pixels
+    // below the frame's top.
+    void PlaceRecordBar();
+    // The recording bar (Start, Pause, Stop, one per row) while it exists.
+    QToolBar* RecordBar() const { return recordBar_.data(); }
+    bool RecordBarVisible() const;
+    bool RecordBarWatched() const { return recordWatchTimer_.isActive(); }
+    bool RefreshPending() const { return refreshTimer_.isActive(); }
+    // The frame's timers (2, 3 and 500) as they fire.
+    void OnFrameTimer(int id);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     QAction* AddCommand(QMenu* menu, int id, const QString& text, const QString& prompt = {});
@@ -69,6 +84,11 @@ private:
     void ShowScreenshotChoice();
     void OnHoverTimer();
     void OnRefreshTimer();
+    // A new floating bar of toolbar resource `resourceId` in its own tool
+    // window, watched by frame timer `timerId`; or, when `existing` is shown,
+    // nothing (it is removed). Null when the bar is removed or cannot be made.
+    QToolBar* CreateFloatingBar(QToolBar* existing, int resourceId, int timerId);
+    void OnRecordWatchTimer();
     void ShowAboutBox();
 
     SettingsStore settings_;
@@ -84,6 +104,8 @@ private:
     std::map<int, QAction*> actions_;
     QTimer hoverTimer_;
     QTimer refreshTimer_;
+    QTimer recordWatchTimer_;
+    QPointer<QToolBar> recordBar_;
     bool exitRequested_ = false;
     bool hoverShown_ = false;
     bool framelessApplied_ = false;

@@ -7,6 +7,8 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "settings/SettingsStore.h"
 
@@ -37,6 +39,79 @@ BitmapInfoHeader MakeRecordFormat(int width, int height);
 inline constexpr std::string_view kAviErrorCaption = "AVI Error";
 inline constexpr std::string_view kAviFrameFailed = "Failed to add another frame";
 
+// Result codes, by the numbers of the Windows AVI library (AVIERR_UNSUPPORTED
+// and so on), so that a code reads the same on every platform.
+inline constexpr std::int32_t kAviErrUnsupported = static_cast<std::int32_t>(0x80044065u);
+inline constexpr std::int32_t kAviErrBadFormat = static_cast<std::int32_t>(0x80044066u);
+inline constexpr std::int32_t kAviErrMemory = static_cast<std::int32_t>(0x80044067u);
+inline constexpr std::int32_t kAviErrBadParam = static_cast<std::int32_t>(0x8004406Au);
+inline constexpr std::int32_t kAviErrBadSize = static_cast<std::int32_t>(0x8004406Bu);
+inline constexpr std::int32_t kAviErrBadHandle = static_cast<std::int32_t>(0x8004406Cu);
+inline constexpr std::int32_t kAviErrFileRead = static_cast<std::int32_t>(0x8004406Du);
+inline constexpr std::int32_t kAviErrFileWrite = static_cast<std::int32_t>(0x8004406Eu);
+inline constexpr std::int32_t kAviErrFileOpen = static_cast<std::int32_t>(0x8004406Fu);
+inline constexpr std::int32_t kAviErrCompressor = static_cast<std::int32_t>(0x80044070u);
+inline constexpr std::int32_t kAviErrNoCompressor = static_cast<std::int32_t>(0x80044071u);
+inline constexpr std::int32_t kAviErrReadOnly = static_cast<std::int32_t>(0x80044072u);
+inline constexpr std::int32_t kRegdbClassNotReg = static_cast<std::int32_t>(0x80040154u);
+
+// The compressor's quality when none is asked for (ICQUALITY_DEFAULT).
+inline constexpr std::uint32_t kQualityDefault = 0xFFFFFFFFu;
+
+// The quality handed to the compressor, 0..10000: "Quality" × 10000 / 100 in
+// unsigned 32-bit arithmetic and at most 10000 when "QualityEnable" is 1,
+// otherwise kQualityDefault.
+std::uint32_t CompressorQuality(const SettingsStore& settings);
+
+// How a quality of 0..10000 reaches an FFmpeg encoder, which has no common
+// scale. The quality is spread linearly over the encoder's own range, best
+// quality at 10000:
+//  - libx264/libx264rgb: private option "crf" from 51 down to 0;
+//    libvpx-vp9 and libaom-av1: "crf" 63..0; librav1e: "qp" 255..0;
+//  - libvpx (VP8), whose quality mode is capped by a bit rate: the quantiser
+//    itself, 63..0, as the lower and upper quantiser limit (and its "crf");
+//  - libtheora: its quality 0..10 through the fixed-quality mode;
+//  - every other lossy encoder: FFmpeg's fixed quantiser scale (qscale) from
+//    31 down to 1, set as a fixed global quality; the MPEG family, MJPEG,
+//    Windows Media, FLV, Xvid and Snow read it, the rest ignore it;
+//  - lossless encoders: nothing to set.
+// kQualityDefault leaves the encoder's own default alone.
+struct EncoderQuality {
+    enum class Kind {
+        Default,         // leave the encoder as it is
+        FixedQuantizer,  // global quality = value × FF_QP2LAMBDA, fixed-quality mode
+        Quantizer,       // quantiser limits qmin = qmax = value
+        Option,          // the private option `option` = value
+    };
+    Kind kind = Kind::Default;
+    std::string option;
+    double value = 0;
+};
+EncoderQuality MapQuality(std::string_view encoderName, std::uint32_t quality);
+
+// What RepairUnfinishedAvi found.
+enum class AviRepairStatus {
+    Finished,       // a complete file, left alone
+    Repaired,       // an unfinished recording, made playable
+    InUse,          // being recorded right now, left alone
+    NotFound,       // no such file
+    NotRepairable,  // not an AVI this program writes, or a layout it cannot mend
+    Failed,         // reading or writing the file failed
+};
+struct AviRepairResult {
+    AviRepairStatus status = AviRepairStatus::NotFound;
+    std::int32_t frames = 0;  // frame periods the file holds afterwards
+};
+
+// A recording cut off by a crash or a kill has its frames on disk (the writer
+// hands every frame to the system as it is written) but neither its index nor
+// the sizes in its headers, and most players reject it. This walks the frame chunks that
+// made it to the disk, cuts off a half-written last one, appends the index and
+// writes the sizes and frame counts into the headers. A file another
+// recording holds open is not touched. CAviWriter::Open runs it on the
+// previous recording ("Last" in section "AVI") before starting the next one.
+AviRepairResult RepairUnfinishedAvi(const std::string& path);
+
 class CAviWriter {
 public:
     explicit CAviWriter(SettingsStore settings);
@@ -51,11 +126,30 @@ public:
     // Appends ".avi" unless the name contains "avi" anywhere (case-sensitive).
     void EnsureAviExtension();
 
-    // 0 on success; otherwise ErrorText() says why.
+    // 0 on success; otherwise ErrorText() says why, and the code says what
+    // failed:
+    //  - "Failed to initialize AVI Engine (FILE OPEN ERROR).", kAviErrFileOpen:
+    //    the file cannot be created (no such folder, a folder's name, no
+    //    permission) or another recording is writing it; " (NO MEMORY)";
+    //    " (CODEC ERROR)" when FFmpeg has no AVI muxer;
+    //  - "Failed to create AVI Stream.", kAviErrBadParam: "FPS" is 0 or above
+    //    1000;
+    //  - "Failed to create compressed stream (NO CODEC FOUND).",
+    //    kAviErrNoCompressor: no compressor record at all (none listed, or the
+    //    list still being made after the wait), or the encoder is missing or
+    //    does not open even for the screen it was listed for;
+    //  - "Failed to create compressed stream (FORMAT NOT SUPPORTED).",
+    //    kAviErrUnsupported: the format is not 24-bit bottom-up RGB, or the
+    //    encoder refuses its size or the saved options;
+    //  - "Failed to set format for compressed stream!": the file header cannot
+    //    be written (kAviErrFileWrite, a full disk) or the muxer refuses the
+    //    stream (kAviErrBadFormat).
     std::int32_t Open();
     // Writes the screen (width × height pixels 0x00RRGGBB, bottom-up) as the
     // next frame; the position advances whether or not the write succeeds.
-    // 0 on success.
+    // 0 on success; kAviErrFileWrite when the disk refuses the data,
+    // kAviErrCompressor when the encoder fails, kAviErrBadSize for a short
+    // screen, kAviErrBadHandle when no file is open.
     std::int32_t AddFrame(std::span<const std::uint32_t> pixels);
     // The position advances; nothing is written.
     void SkipFrame();
@@ -65,6 +159,9 @@ public:
 
     const std::string& ErrorText() const;
     std::int32_t FrameCount() const;
+    // The saved compressor state of the last Open, decoded from its hex text;
+    // empty when none is saved.
+    const std::vector<std::uint8_t>& CodecState() const;
 
 private:
     struct Impl;

@@ -12,8 +12,10 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace velarix {
 
@@ -27,9 +29,17 @@ struct CodecInfo {
     bool configurable = false;     // has options of its own for the configure dialog
 };
 
+// The type code of every compressor record: "vidc", lowest byte first.
+inline constexpr std::uint32_t kCodecTypeVideo = 0x63646976;
+
 class CodecTable {
 public:
     static constexpr int kMaxEntries = 32;
+
+    // Decides by FFmpeg encoder name which encoders a table may list at all;
+    // the process-wide table accepts every encoder. A table that accepts none
+    // stands for a machine without video compressors.
+    using EncoderFilter = std::function<bool(std::string_view encoderName)>;
 
     // The one table of the process.
     static CodecTable& Instance();
@@ -54,14 +64,26 @@ public:
     // when empty, then the entry FindCodecByLabel names; null when none.
     const CodecInfo* LookupCodec(std::string_view label);
 
-    CodecTable() = default;
+    CodecTable();
+    explicit CodecTable(EncoderFilter filter);
+    // Asks a running enumeration to stop after the encoder it is trying and
+    // waits for its thread, so that no worker outlives the table (the
+    // process-wide table is destroyed at exit).
+    ~CodecTable();
     CodecTable(const CodecTable&) = delete;
     CodecTable& operator=(const CodecTable&) = delete;
 
 private:
+    // The enumeration proper; the caller holds the busy flag.
+    void Fill();
+
+    EncoderFilter filter_;
     std::array<CodecInfo, kMaxEntries> entries_{};
     std::atomic<int> count_{0};
     std::atomic<int> busy_{0};
+    std::atomic<bool> stopping_{false};
+    // Touched only by the thread that won the busy flag and by the destructor.
+    std::thread worker_;
 };
 
 }  // namespace velarix

@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -10,6 +13,7 @@
 
 #include "capture/ScreenshotDialog.h"
 #include "capture/Screenshots.h"
+#include "settings/CSetupDialog.h"
 #include "status/CHtmlCtrl.h"
 #include "status/RouterBridge.h"
 #include "status/StatusPage.h"
@@ -65,7 +69,9 @@ CChildView::CChildView(SettingsStore settings, QWidget* parent)
     : QWidget(parent),
       core_(*this, std::move(settings)),
       statusPage_(new CHtmlCtrl(this)),
-      screenImage_(kScreenWidth, kScreenHeight, QImage::Format_RGB32) {
+      screenImage_(kScreenWidth, kScreenHeight, QImage::Format_RGB32),
+      aviWriter_(core_.Settings()),
+      recorder_(*this, aviAdapter_, core_.Settings()) {
     setObjectName("CChildView");
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);  // the paint covers everything
@@ -78,11 +84,17 @@ CChildView::CChildView(SettingsStore settings, QWidget* parent)
         timers_[std::size_t(id)] = new QTimer(this);
         connect(timers_[std::size_t(id)], &QTimer::timeout, this, [this, id] { OnTimer(id); });
     }
+    // Recording ticks keep their rate as closely as the platform allows.
+    timers_[std::size_t(kTimerRecording)]->setTimerType(Qt::PreciseTimer);
     setFixedSize(FittingSize());
     ShowStatusPage();
 }
 
 CChildView::~CChildView() {
+    // The frame is half gone when its children go: nothing reaches it now.
+    blockSignals(true);
+    // A running or paused recording is finished, so the file stays playable.
+    recorder_.StopRecording();
     for (QTimer* t : timers_)
         if (t) t->stop();
     // Bye and the close go out while the socket still exists.
@@ -287,10 +299,123 @@ void CChildView::OnTimer(int id) {
             KillTimer(kTimerConnectLater);
             ConnectToRouter();
             break;
+        case kTimerRecording:
+            OnRecordTimer();
+            break;
         default:
             core_.OnTimer(id);
             break;
     }
+}
+
+void CChildView::ToggleRecording() {
+    recorder_.ToggleRecording();
+}
+
+void CChildView::TogglePause() {
+    recorder_.TogglePause();
+}
+
+void CChildView::StopRecording() {
+    recorder_.StopRecording();
+}
+
+void CChildView::OnRecordTimer() {
+    const int before = recorder_.RecordState();
+    recorder_.OnRecordTimer();
+    if (recorder_.RecordState() != before) emit recordStateChanged();
+}
+
+void CChildView::UseRecordWriter(IRecordWriter* writer) {
+    if (writer)
+        recorder_.SetWriter(*writer);
+    else
+        recorder_.SetWriter(aviAdapter_);
+}
+
+void CChildView::LinkLost() {
+    // A lost link ends the recording without a word; the file is closed.
+    if (!recorder_.Active()) return;
+    recorder_.StopRecording();
+    emit recordStateChanged();
+}
+
+std::optional<std::string> CChildView::AskVideoFileName(const std::string& initialName,
+                                                        const std::string& initialDir) {
+    std::optional<std::string> chosen;
+    if (videoDialogHook_) {
+        chosen = videoDialogHook_(initialName, initialDir);
+    } else {
+        QFileDialog dialog(window());
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+        dialog.setDefaultSuffix(QString());
+        dialog.setNameFilter(QStringLiteral("Video files (*.avi)"));
+        if (!initialDir.empty()) dialog.setDirectory(QString::fromStdString(initialDir));
+        if (!initialName.empty()) dialog.selectFile(QString::fromStdString(initialName));
+        if (dialog.exec() == QDialog::Accepted) {
+            const QStringList files = dialog.selectedFiles();
+            if (!files.isEmpty() && !files.front().isEmpty())
+                chosen = QDir::toNativeSeparators(files.front()).toStdString();
+        }
+    }
+    // The link may have gone while the dialog was open: nothing to record then.
+    if (!core_.ActiveLink()) return std::nullopt;
+    return chosen;
+}
+
+void CChildView::ShowAviError(const std::string& text) {
+    const QString message = QString::fromStdString(text);
+    if (aviErrorHook_) {
+        aviErrorHook_(message);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon,
+                    QString::fromLatin1(kAviErrorCaption.data(),
+                                        static_cast<qsizetype>(kAviErrorCaption.size())),
+                    message, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void CChildView::StartRecordTimer(int milliseconds) {
+    StartTimer(kTimerRecording, milliseconds);
+}
+
+void CChildView::StopRecordTimer() {
+    KillTimer(kTimerRecording);
+}
+
+void CChildView::SetStatusText(const std::string& text) {
+    if (!text.empty() && !core_.ActiveLink()) return;
+    emit statusTextChanged(QString::fromStdString(text));
+}
+
+std::span<const std::uint32_t> CChildView::ScreenPixels() const {
+    return core_.Screen();
+}
+
+int CChildView::ScreenWidth() const {
+    return kScreenWidth;
+}
+
+int CChildView::ScreenHeight() const {
+    return kScreenHeight;
+}
+
+bool CChildView::FrameReady() const {
+    return core_.FrameReady();
+}
+
+void CChildView::ClearFrameReady() {
+    core_.ClearFrameReady();
+}
+
+void CChildView::RunSetup() {
+    // Over the main window, so that it stays in front of an always-on-top frame.
+    if (RunSetupDialog(core_.Settings(), window()) != QDialog::Accepted) return;
+    QueryRouterPort();
+    RefreshStatusPage();
 }
 
 void CChildView::StartFrameRefresh() {

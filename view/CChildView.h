@@ -8,8 +8,13 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "capture/AviWriter.h"
+#include "capture/Recorder.h"
 #include "settings/SettingsStore.h"
 #include "view/ViewCore.h"
 
@@ -18,9 +23,14 @@ namespace velarix {
 class CHtmlCtrl;
 class SocketTransport;
 
-class CChildView final : public QWidget, public IViewHost {
+class CChildView final : public QWidget, public IViewHost, public IRecorderHost {
     Q_OBJECT
 public:
+    // Stand-ins for the recording's file dialog and message box (tests).
+    using VideoDialogHook = std::function<std::optional<std::string>(
+        const std::string& initialName, const std::string& initialDir)>;
+    using AviErrorHook = std::function<void(const QString& text)>;
+
     explicit CChildView(SettingsStore settings, QWidget* parent = nullptr);
     ~CChildView() override;
 
@@ -43,6 +53,23 @@ public:
     // The status page's navigation hook; returns the cancel flag.
     bool OnStatusLink(const QString& url);
 
+    // Recording: the Start, Pause and Stop commands and the recording state
+    // (0 idle, 1 recording, 2 paused).
+    void ToggleRecording();
+    void TogglePause();
+    void StopRecording();
+    void OnRecordTimer();
+    int RecordState() const { return recorder_.RecordState(); }
+    const Recorder& GetRecorder() const { return recorder_; }
+    // Records into `writer` (null: the view's own AVI writer) from the next start on.
+    void UseRecordWriter(IRecordWriter* writer);
+    void SetVideoDialogHook(VideoDialogHook hook) { videoDialogHook_ = std::move(hook); }
+    void SetAviErrorHook(AviErrorHook hook) { aviErrorHook_ = std::move(hook); }
+
+    // The setup command: the setup dialog, and after OK the relay port queried
+    // again and the status page refreshed.
+    void RunSetup();
+
     // IViewHost
     void RepaintNow(int left, int top, int right, int bottom) override;
     void RedrawAll() override;
@@ -59,8 +86,27 @@ public:
     void SaveScreenshot() override;
     void ZoomChanged() override;
     void ConnectToRouter() override;
+    void LinkLost() override;
+
+    // IRecorderHost
+    std::optional<std::string> AskVideoFileName(const std::string& initialName,
+                                                const std::string& initialDir) override;
+    void ShowAviError(const std::string& text) override;
+    void StartRecordTimer(int milliseconds) override;
+    void StopRecordTimer() override;
+    // Shown as the frame's status-bar message while a link is active; the
+    // empty text (the idle text) always.
+    void SetStatusText(const std::string& text) override;
+    std::span<const std::uint32_t> ScreenPixels() const override;
+    int ScreenWidth() const override;
+    int ScreenHeight() const override;
+    bool FrameReady() const override;
+    void ClearFrameReady() override;
 
 signals:
+    void statusTextChanged(const QString& text);
+    // A recording ended by itself (a failed frame, a lost link).
+    void recordStateChanged();
     void frameRefreshRequested();
     void activateRequested();
     void bringToFrontRequested();
@@ -87,6 +133,11 @@ private:
     std::unique_ptr<SocketTransport> transport_;
     QImage screenImage_;  // upright copy of the screen buffer, kept between paints
     bool framelessOutline_ = false;
+    CAviWriter aviWriter_;
+    AviWriterAdapter aviAdapter_{aviWriter_};
+    Recorder recorder_;
+    VideoDialogHook videoDialogHook_;
+    AviErrorHook aviErrorHook_;
 };
 
 }  // namespace velarix

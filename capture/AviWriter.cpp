@@ -1,0 +1,842 @@
+#include "capture/AviWriter.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <utility>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+#include "settings/CodecOptions.h"
+#include "settings/CodecTable.h"
+#include "settings/CompressorState.h"
+
+namespace velarix {
+namespace {
+
+constexpr std::string_view kAviSection = "AVI";
+constexpr std::string_view kUntitled = "untitled.avi";
+// Beyond this the AVI muxer no longer keeps one tick per time unit.
+constexpr std::uint32_t kMaxFps = 1000;
+// Encoders announce themselves at every start ("using cpu capabilities ...");
+// that chatter is pushed below the default log level, warnings and errors
+// still show.
+constexpr int kRecordingLogOffset = 8;
+// The size every listed compressor was tried at.
+constexpr int kReferenceWidth = 208;
+constexpr int kReferenceHeight = 320;
+
+struct OutputDeleter {
+    void operator()(AVFormatContext* output) const {
+        if (output->pb != nullptr && (output->oformat->flags & AVFMT_NOFILE) == 0)
+            avio_closep(&output->pb);
+        avformat_free_context(output);
+    }
+};
+struct ContextDeleter {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct ScalerDeleter {
+    void operator()(SwsContext* scaler) const { sws_freeContext(scaler); }
+};
+using OutputPtr = std::unique_ptr<AVFormatContext, OutputDeleter>;
+using ContextPtr = std::unique_ptr<AVCodecContext, ContextDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
+
+// An advisory lock on a file for as long as it is being recorded: a second
+// recording into the same file is refused, and the repair of unfinished
+// files leaves a file alone while someone holds it. The kernel drops the lock
+// when the process dies, however it dies.
+class FileLock {
+public:
+    enum class Result { Locked, InUse, Failed };
+
+    FileLock() = default;
+    ~FileLock() { Release(); }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    Result Acquire(const std::string& path, bool create) {
+        Release();
+#if defined(_WIN32)
+        (void)path;
+        (void)create;
+        return Result::Locked;
+#else
+        const int flags = (create ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC;
+        fd_ = ::open(path.c_str(), flags, 0666);
+        if (fd_ < 0) return Result::Failed;
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            const bool busy = errno == EWOULDBLOCK;
+            Release();
+            return busy ? Result::InUse : Result::Failed;
+        }
+        return Result::Locked;
+#endif
+    }
+
+    void Release() {
+#if !defined(_WIN32)
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+#endif
+    }
+
+private:
+#if !defined(_WIN32)
+    int fd_ = -1;
+#endif
+};
+
+std::string_view OpenFileReason(std::int32_t code) {
+    switch (code) {
+        case kAviErrBadFormat:
+            return " (BAD FORMAT)";
+        case kAviErrMemory:
+            return " (NO MEMORY)";
+        case kAviErrFileRead:
+            return " (READ ERROR)";
+        case kAviErrFileOpen:
+            return " (FILE OPEN ERROR)";
+        case kRegdbClassNotReg:
+            return " (CODEC ERROR)";
+        default:
+            return "";
+    }
+}
+
+std::string_view CreateStreamReason(std::int32_t code) {
+    return code == kAviErrReadOnly ? " (FILE READONLY)" : "";
+}
+
+std::string_view CompressedStreamReason(std::int32_t code) {
+    switch (code) {
+        case kAviErrUnsupported:
+            return " (FORMAT NOT SUPPORTED)";
+        case kAviErrMemory:
+            return " (NO MEMORY)";
+        case kAviErrNoCompressor:
+            return " (NO CODEC FOUND)";
+        default:
+            return "";
+    }
+}
+
+// A failed write into the file: out of memory, or the disk refused it.
+std::int32_t WriteFailure(int error) {
+    return error == AVERROR(ENOMEM) ? kAviErrMemory : kAviErrFileWrite;
+}
+
+struct QualityOption {
+    std::string_view encoder;
+    std::string_view option;
+    double worst;
+    double best;
+};
+constexpr std::array<QualityOption, 6> kQualityOptions = {{
+    {"libx264", "crf", 51, 0},
+    {"libx264rgb", "crf", 51, 0},
+    {"libvpx", "", 63, 0},  // VP8 caps the rate in its quality mode: fix the quantiser
+    {"libvpx-vp9", "crf", 63, 0},
+    {"libaom-av1", "crf", 63, 0},
+    {"librav1e", "qp", 255, 0},
+}};
+
+// Returns the quality each frame must carry: encoders in fixed-quality mode
+// take the quantiser from the frame, the context's value only switches the
+// mode on.
+int ApplyQuality(AVCodecContext* context, const EncoderQuality& quality) {
+    switch (quality.kind) {
+        case EncoderQuality::Kind::Default:
+            break;
+        case EncoderQuality::Kind::FixedQuantizer:
+            context->flags |= AV_CODEC_FLAG_QSCALE;
+            context->global_quality = static_cast<int>(std::lround(quality.value * FF_QP2LAMBDA));
+            return context->global_quality;
+        case EncoderQuality::Kind::Quantizer:
+            context->qmin = static_cast<int>(std::lround(quality.value));
+            context->qmax = context->qmin;
+            // The encoder's constant-quality level must lie within the limits.
+            if (context->priv_data != nullptr)
+                av_opt_set_int(context->priv_data, "crf", context->qmin, 0);
+            break;
+        case EncoderQuality::Kind::Option:
+            if (context->priv_data != nullptr)
+                av_opt_set_double(context->priv_data, quality.option.c_str(), quality.value, 0);
+            break;
+    }
+    return 0;
+}
+
+// Opens `codec` at the size every listed compressor was tried at, with no
+// saved state: whether the encoder works at all, apart from the format and
+// options a recording asks of it.
+bool OpensAtReferenceSize(const AVCodec* codec, int fps, int pixelFormat) {
+    const ContextPtr context(avcodec_alloc_context3(codec));
+    if (!context) return false;
+    PrepareEncoder(context.get(), kReferenceWidth, kReferenceHeight, fps, pixelFormat);
+    context->log_level_offset = 32;
+    const bool opened = avcodec_open2(context.get(), codec, nullptr) >= 0;
+    if (opened) {
+        // Some encoders must see the end of the stream before they are freed.
+        avcodec_send_frame(context.get(), nullptr);
+        const PacketPtr packet(av_packet_alloc());
+        while (packet && avcodec_receive_packet(context.get(), packet.get()) >= 0)
+            av_packet_unref(packet.get());
+    }
+    return opened;
+}
+
+}  // namespace
+
+BitmapInfoHeader MakeRecordFormat(int width, int height) {
+    BitmapInfoHeader format;
+    format.biWidth = width;
+    format.biHeight = height;
+    const auto stride = static_cast<std::uint32_t>((24 * width + 31) / 32 * 4);
+    format.biSizeImage = stride * static_cast<std::uint32_t>(height);
+    return format;
+}
+
+std::uint32_t CompressorQuality(const SettingsStore& settings) {
+    if (settings.GetInt(kAviSection, "QualityEnable", 0) != 1) return kQualityDefault;
+    const std::uint32_t quality = settings.GetInt(kAviSection, "Quality", 80) * 10000u / 100u;
+    return std::min(quality, 10000u);
+}
+
+EncoderQuality MapQuality(std::string_view encoderName, std::uint32_t quality) {
+    EncoderQuality result;
+    if (quality == kQualityDefault) return result;
+    const double share = static_cast<double>(std::min(quality, 10000u)) / 10000.0;
+    for (const QualityOption& entry : kQualityOptions) {
+        if (entry.encoder != encoderName) continue;
+        result.kind =
+            entry.option.empty() ? EncoderQuality::Kind::Quantizer : EncoderQuality::Kind::Option;
+        result.option = entry.option;
+        result.value = entry.worst + (entry.best - entry.worst) * share;
+        return result;
+    }
+    const std::string name(encoderName);
+    const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
+    const AVCodecDescriptor* descriptor =
+        codec != nullptr ? avcodec_descriptor_get(codec->id) : nullptr;
+    if (descriptor == nullptr || (descriptor->props & AV_CODEC_PROP_LOSSY) == 0) return result;
+    result.kind = EncoderQuality::Kind::FixedQuantizer;
+    // Theora reads the fixed global quality as its own 0..10 quality.
+    result.value = encoderName == "libtheora" ? 10.0 * share : 31.0 - 30.0 * share;
+    return result;
+}
+
+struct CAviWriter::Impl {
+    SettingsStore settings;
+    CodecTable* codecs = nullptr;
+
+    std::string fileName{kUntitled};
+    BitmapInfoHeader format{};
+    std::string errorText;
+    std::int32_t frameCount = 0;
+    std::vector<std::uint8_t> codecState;
+
+    FileLock lock;
+    OutputPtr output;
+    AVStream* stream = nullptr;  // owned by `output`
+    ContextPtr encoder;
+    ScalerPtr scaler;
+    FramePtr frame;
+    PacketPtr packet;
+    std::vector<std::uint8_t> rows;  // the 24-bit bottom-up frame, as the format describes it
+    std::size_t stride = 0;
+    bool passthrough = false;  // uncompressed: the rows are the packet
+    int frameQuality = 0;      // the quality every frame carries, 0 for none
+    bool headerWritten = false;
+    std::int64_t nextPosition = 0;  // the first tick the file does not cover yet
+
+    std::int32_t Open();
+    std::int32_t FailOpenFile(std::int32_t code);
+    std::int32_t FailStream(std::int32_t code);
+    std::int32_t FailCompressedStream(std::int32_t code);
+    std::int32_t OpenEncoder(const CodecInfo& info, int fps, std::uint32_t quality);
+    std::int32_t WriteHeader();
+    std::int32_t AddFrame(std::span<const std::uint32_t> pixels, std::int64_t position);
+    std::int32_t WritePacket(AVPacket* data);
+    std::int32_t WriteEmpty(std::int64_t position);
+    std::int32_t Drain();
+    void RepairPrevious();
+    void Close();
+};
+
+void CAviWriter::Impl::RepairPrevious() {
+    const std::string last = settings.GetString(kAviSection, "Last", "");
+    if (last.empty()) return;
+    // "Last" keeps the name as chosen, before ".avi" may have been added.
+    std::vector<std::string> names{last};
+    if (last.find("avi") == std::string::npos) names.push_back(last + ".avi");
+    for (const std::string& name : names)
+        if (name != fileName) RepairUnfinishedAvi(name);
+}
+
+std::int32_t CAviWriter::Impl::FailOpenFile(std::int32_t code) {
+    errorText = "Failed to initialize AVI Engine";
+    errorText += OpenFileReason(code);
+    errorText += ".";
+    return code;
+}
+
+std::int32_t CAviWriter::Impl::FailStream(std::int32_t code) {
+    errorText = "Failed to create AVI Stream";
+    errorText += CreateStreamReason(code);
+    errorText += ".";
+    Close();
+    return code;
+}
+
+std::int32_t CAviWriter::Impl::FailCompressedStream(std::int32_t code) {
+    errorText = "Failed to create compressed stream";
+    errorText += CompressedStreamReason(code);
+    errorText += ".";
+    Close();
+    return code;
+}
+
+std::int32_t CAviWriter::Impl::Open() {
+    Close();
+    errorText.clear();
+    RepairPrevious();
+
+    const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
+    if (avi == nullptr) return FailOpenFile(kRegdbClassNotReg);
+    // Create the file, and refuse one that another recording is writing.
+    if (lock.Acquire(fileName, true) != FileLock::Result::Locked)
+        return FailOpenFile(kAviErrFileOpen);
+    AVFormatContext* created = nullptr;
+    if (avformat_alloc_output_context2(&created, avi, nullptr, nullptr) < 0 || created == nullptr)
+        return FailOpenFile(kAviErrMemory);
+    output.reset(created);
+    // The "file:" prefix keeps a name with a colon from being read as a protocol.
+    const std::string url = "file:" + fileName;
+    const int opened = avio_open(&output->pb, url.c_str(), AVIO_FLAG_WRITE);
+    if (opened < 0)
+        return FailOpenFile(opened == AVERROR(ENOMEM) ? kAviErrMemory : kAviErrFileOpen);
+
+    const std::uint32_t fps = settings.GetInt(kAviSection, "FPS", 5);
+    if (fps == 0 || fps > kMaxFps) return FailStream(kAviErrBadParam);
+    stream = avformat_new_stream(output.get(), nullptr);
+    if (stream == nullptr) return FailStream(kAviErrMemory);
+    stream->time_base = AVRational{1, static_cast<int>(fps)};
+
+    const std::string label = settings.GetString(kAviSection, "Codec", "");
+    const CodecInfo* info = codecs != nullptr ? codecs->LookupCodec(label) : nullptr;
+    // No compressor at all (none installed, or the list still being made
+    // after the wait): there is nothing to compress with.
+    if (info == nullptr) return FailCompressedStream(kAviErrNoCompressor);
+    const std::uint32_t quality = CompressorQuality(settings);
+    codecState = HexToBytes(settings.GetString(kAviSection, label, ""));
+    const std::int32_t compressed = OpenEncoder(*info, static_cast<int>(fps), quality);
+    if (compressed != 0) return FailCompressedStream(compressed);
+
+    const std::int32_t header = WriteHeader();
+    if (header != 0) {
+        errorText = "Failed to set format for compressed stream!";
+        Close();
+        return header;
+    }
+    frameCount = 0;
+    nextPosition = 0;
+    return 0;
+}
+
+std::int32_t CAviWriter::Impl::OpenEncoder(const CodecInfo& info, int fps, std::uint32_t quality) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(info.name.c_str());
+    if (codec == nullptr) return kAviErrNoCompressor;
+    const int pixelFormat = ChooseEncoderPixelFormat(codec);
+    if (pixelFormat < 0) return kAviErrNoCompressor;
+    // The compressor takes 24-bit rows, bottom-up, of a positive size.
+    const int width = format.biWidth;
+    const int height = format.biHeight;
+    if (format.biBitCount != 24 || format.biCompression != 0 || format.biPlanes != 1 ||
+        width <= 0 || height <= 0 || width > 16384 || height > 16384)
+        return kAviErrUnsupported;
+    stride = static_cast<std::size_t>((24 * width + 31) / 32 * 4);
+    if (format.biSizeImage != 0 && format.biSizeImage < stride * static_cast<std::size_t>(height))
+        return kAviErrUnsupported;
+    if (avformat_query_codec(output->oformat, codec->id, FF_COMPLIANCE_NORMAL) != 1)
+        return kAviErrUnsupported;
+
+    encoder.reset(avcodec_alloc_context3(codec));
+    frame.reset(av_frame_alloc());
+    packet.reset(av_packet_alloc());
+    if (!encoder || !frame || !packet) return kAviErrMemory;
+    PrepareEncoder(encoder.get(), width, height, fps, pixelFormat);
+    passthrough = codec->id == AV_CODEC_ID_RAWVIDEO;
+    encoder->codec_tag = passthrough ? 0 : info.fccHandler;
+    encoder->log_level_offset = kRecordingLogOffset;
+    // The saved state first, then the quality: a quality switched on in the
+    // video page is the user's latest word.
+    ApplyCodecState(encoder.get(),
+                    ParseCodecState(std::string(codecState.begin(), codecState.end())));
+    frameQuality = ApplyQuality(encoder.get(), MapQuality(codec->name, quality));
+    const int opened = avcodec_open2(encoder.get(), codec, nullptr);
+    if (opened < 0) {
+        encoder.reset();
+        if (opened == AVERROR(ENOMEM)) return kAviErrMemory;
+        // Encoders report a refused size or setting with assorted codes; what
+        // tells the two cases apart is whether the encoder opens for the
+        // screen it was listed for.
+        return OpensAtReferenceSize(codec, fps, pixelFormat) ? kAviErrUnsupported
+                                                             : kAviErrNoCompressor;
+    }
+
+    scaler.reset(CreateScreenScaler(width, height, pixelFormat));
+    if (!scaler) return kAviErrUnsupported;
+    frame->format = pixelFormat;
+    frame->width = width;
+    frame->height = height;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) return kAviErrMemory;
+    rows.assign(stride * static_cast<std::size_t>(height), 0);
+    if (avcodec_parameters_from_context(stream->codecpar, encoder.get()) < 0) return kAviErrMemory;
+    stream->codecpar->codec_tag = encoder->codec_tag;
+    return 0;
+}
+
+std::int32_t CAviWriter::Impl::WriteHeader() {
+    AVDictionary* options = nullptr;
+    // Uncompressed frames keep the bottom-up rows of the format, as the
+    // header's positive height says.
+    if (passthrough) av_dict_set(&options, "flipped_raw_rgb", "1", 0);
+    // Every packet goes to the disk at once, so that a recording cut off by
+    // a crash keeps all frames written before it.
+    output->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+    const int written = avformat_write_header(output.get(), &options);
+    av_dict_free(&options);
+    if (written < 0) return output->pb->error < 0 ? WriteFailure(written) : kAviErrBadFormat;
+    avio_flush(output->pb);
+    if (output->pb->error < 0) return WriteFailure(output->pb->error);
+    headerWritten = true;
+    return 0;
+}
+
+std::int32_t CAviWriter::Impl::WriteEmpty(std::int64_t position) {
+    AVPacket* empty = av_packet_alloc();
+    if (empty == nullptr) return kAviErrMemory;
+    empty->pts = position;
+    empty->dts = position;
+    empty->duration = 1;
+    empty->stream_index = stream->index;
+    av_packet_rescale_ts(empty, encoder->time_base, stream->time_base);
+    const int written = av_write_frame(output.get(), empty);
+    av_packet_free(&empty);
+    if (written < 0) return WriteFailure(written);
+    return 0;
+}
+
+// Writes one compressed frame at its tick. Ticks skipped since the last
+// frame become empty chunks first: a player repeats the previous frame there,
+// and every tick keeps its own place in the timeline.
+std::int32_t CAviWriter::Impl::WritePacket(AVPacket* data) {
+    std::int64_t position = data->pts == AV_NOPTS_VALUE ? nextPosition : data->pts;
+    position = std::max(position, nextPosition);
+    for (; nextPosition < position; ++nextPosition) {
+        const std::int32_t gap = WriteEmpty(nextPosition);
+        if (gap != 0) {
+            av_packet_unref(data);
+            return gap;
+        }
+    }
+    data->pts = position;
+    data->dts = position;
+    data->duration = 1;
+    data->stream_index = stream->index;
+    av_packet_rescale_ts(data, encoder->time_base, stream->time_base);
+    const int written = av_write_frame(output.get(), data);
+    av_packet_unref(data);
+    nextPosition = position + 1;
+    if (written < 0) return WriteFailure(written);
+    avio_flush(output->pb);
+    if (output->pb->error < 0) return WriteFailure(output->pb->error);
+    return 0;
+}
+
+std::int32_t CAviWriter::Impl::Drain() {
+    for (;;) {
+        const int received = avcodec_receive_packet(encoder.get(), packet.get());
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return 0;
+        if (received < 0) return received == AVERROR(ENOMEM) ? kAviErrMemory : kAviErrCompressor;
+        const std::int32_t written = WritePacket(packet.get());
+        if (written != 0) return written;
+    }
+}
+
+std::int32_t CAviWriter::Impl::AddFrame(std::span<const std::uint32_t> pixels,
+                                        std::int64_t position) {
+    if (!headerWritten) return kAviErrBadHandle;
+    const auto width = static_cast<std::size_t>(format.biWidth);
+    const auto height = static_cast<std::size_t>(format.biHeight);
+    if (pixels.size() < width * height) return kAviErrBadSize;
+
+    // Blue, green and red of every pixel, in buffer order: bottom row first.
+    for (std::size_t y = 0; y < height; ++y) {
+        const std::uint32_t* source = pixels.data() + y * width;
+        std::uint8_t* target = rows.data() + y * stride;
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::uint32_t pixel = source[x];
+            target[3 * x] = static_cast<std::uint8_t>(pixel);
+            target[3 * x + 1] = static_cast<std::uint8_t>(pixel >> 8);
+            target[3 * x + 2] = static_cast<std::uint8_t>(pixel >> 16);
+        }
+    }
+
+    if (passthrough) {
+        if (av_new_packet(packet.get(), static_cast<int>(rows.size())) < 0) return kAviErrMemory;
+        std::memcpy(packet->data, rows.data(), rows.size());
+        packet->pts = position;
+        packet->flags |= AV_PKT_FLAG_KEY;
+        return WritePacket(packet.get());
+    }
+
+    if (av_frame_make_writable(frame.get()) < 0) return kAviErrMemory;
+    // Reading the rows from the last to the first turns the bottom-up
+    // picture upright, as encoders expect it.
+    const std::uint8_t* source[1] = {rows.data() + (height - 1) * stride};
+    const int sourceStride[1] = {-static_cast<int>(stride)};
+    sws_scale(scaler.get(), source, sourceStride, 0, static_cast<int>(height), frame->data,
+              frame->linesize);
+    frame->pts = position;
+    frame->quality = frameQuality;
+    // Ask for a key frame every time; the packet says what the encoder made.
+    frame->pict_type = AV_PICTURE_TYPE_I;
+    const int sent = avcodec_send_frame(encoder.get(), frame.get());
+    if (sent < 0) return sent == AVERROR(ENOMEM) ? kAviErrMemory : kAviErrCompressor;
+    return Drain();
+}
+
+void CAviWriter::Impl::Close() {
+    if (encoder) {
+        // Frames an encoder still holds go into the file; an encoder that has
+        // not seen the end of the stream may also refuse to be freed.
+        if (avcodec_send_frame(encoder.get(), nullptr) >= 0) {
+            if (headerWritten) {
+                Drain();
+            } else {
+                while (avcodec_receive_packet(encoder.get(), packet.get()) >= 0)
+                    av_packet_unref(packet.get());
+            }
+        }
+    }
+    if (headerWritten) {
+        // Ticks after the last frame belong to the recording too.
+        for (; nextPosition < frameCount; ++nextPosition)
+            if (WriteEmpty(nextPosition) != 0) break;
+        av_write_trailer(output.get());
+    }
+    headerWritten = false;
+    scaler.reset();
+    frame.reset();
+    packet.reset();
+    encoder.reset();
+    stream = nullptr;
+    output.reset();
+    lock.Release();
+}
+
+CAviWriter::CAviWriter(SettingsStore settings)
+    : CAviWriter(std::move(settings), CodecTable::Instance()) {}
+
+CAviWriter::CAviWriter(SettingsStore settings, CodecTable& codecs) : impl_(new Impl) {
+    impl_->settings = std::move(settings);
+    impl_->codecs = &codecs;
+    impl_->format = BitmapInfoHeader{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+}
+
+CAviWriter::~CAviWriter() {
+    impl_->Close();
+}
+
+void CAviWriter::SetFormat(const BitmapInfoHeader& format) {
+    impl_->format = format;
+}
+
+void CAviWriter::SetFileName(std::string path) {
+    impl_->fileName = std::move(path);
+}
+
+const std::string& CAviWriter::FileName() const {
+    return impl_->fileName;
+}
+
+void CAviWriter::EnsureAviExtension() {
+    // Byte search: in UTF-8 the bytes of "avi" never occur inside another
+    // character, so this is the multibyte-aware search as well.
+    if (impl_->fileName.find("avi") == std::string::npos) impl_->fileName += ".avi";
+}
+
+std::int32_t CAviWriter::Open() {
+    return impl_->Open();
+}
+
+std::int32_t CAviWriter::AddFrame(std::span<const std::uint32_t> pixels) {
+    const std::int32_t result = impl_->AddFrame(pixels, impl_->frameCount);
+    ++impl_->frameCount;
+    return result;
+}
+
+void CAviWriter::SkipFrame() {
+    ++impl_->frameCount;
+}
+
+void CAviWriter::Close() {
+    impl_->Close();
+}
+
+const std::string& CAviWriter::ErrorText() const {
+    return impl_->errorText;
+}
+
+std::int32_t CAviWriter::FrameCount() const {
+    return impl_->frameCount;
+}
+
+const std::vector<std::uint8_t>& CAviWriter::CodecState() const {
+    return impl_->codecState;
+}
+
+namespace {
+
+// RIFF sizes the AVI muxer leaves as 0xFFFFFFFF until the file is finished.
+constexpr std::uint32_t kSizeUnknown = 0xFFFFFFFFu;
+constexpr std::uint32_t kKeyFrameFlag = 0x10;  // AVIIF_KEYFRAME
+constexpr std::uint64_t kAvihTotalFrames = 16;
+constexpr std::uint64_t kStrhLength = 32;
+
+// Little-endian reads and writes at absolute offsets of a file.
+class RiffFile {
+public:
+    RiffFile(const std::string& path, std::uint64_t size)
+        : file_(path, std::ios::in | std::ios::out | std::ios::binary), size_(size) {}
+
+    bool Good() const { return static_cast<bool>(file_); }
+    std::uint64_t Size() const { return size_; }
+
+    bool Read(std::uint64_t offset, char* data, std::size_t count) {
+        if (offset + count > size_) return false;
+        file_.seekg(static_cast<std::streamoff>(offset));
+        file_.read(data, static_cast<std::streamsize>(count));
+        return static_cast<bool>(file_);
+    }
+    bool Tag(std::uint64_t offset, std::array<char, 4>& tag) { return Read(offset, tag.data(), 4); }
+    bool U32(std::uint64_t offset, std::uint32_t& value) {
+        unsigned char bytes[4];
+        if (!Read(offset, reinterpret_cast<char*>(bytes), 4)) return false;
+        value = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+                static_cast<std::uint32_t>(bytes[2]) << 16 |
+                static_cast<std::uint32_t>(bytes[3]) << 24;
+        return true;
+    }
+    void Put(std::string& out, std::uint32_t value) {
+        for (int shift = 0; shift < 32; shift += 8)
+            out.push_back(static_cast<char>((value >> shift) & 0xFF));
+    }
+    bool Write(std::uint64_t offset, const std::string& data) {
+        file_.seekp(static_cast<std::streamoff>(offset));
+        file_.write(data.data(), static_cast<std::streamsize>(data.size()));
+        return static_cast<bool>(file_);
+    }
+    bool WriteU32(std::uint64_t offset, std::uint32_t value) {
+        std::string bytes;
+        Put(bytes, value);
+        return Write(offset, bytes);
+    }
+    bool Flush() {
+        file_.flush();
+        return static_cast<bool>(file_);
+    }
+
+private:
+    std::fstream file_;
+    std::uint64_t size_;
+};
+
+bool Is(const std::array<char, 4>& tag, std::string_view text) {
+    return std::string_view(tag.data(), 4) == text;
+}
+
+// "00dc", "01wb" and the like: a stream's data chunk; the stream's number, or -1.
+int StreamOfChunk(const std::array<char, 4>& tag) {
+    if (tag[0] < '0' || tag[0] > '9' || tag[1] < '0' || tag[1] > '9') return -1;
+    const auto isLower = [](char c) { return c >= 'a' && c <= 'z'; };
+    if (!isLower(tag[2]) || !isLower(tag[3])) return -1;
+    return (tag[0] - '0') * 10 + (tag[1] - '0');
+}
+
+struct IndexEntry {
+    std::array<char, 4> tag;
+    std::uint32_t flags;
+    std::uint32_t offset;
+    std::uint32_t size;
+};
+
+// Where the header keeps what a finished file would have filled in.
+struct HeaderPlaces {
+    std::uint64_t avih = 0;           // start of the avih data
+    std::vector<std::uint64_t> strh;  // start of each stream's strh data
+};
+
+bool ReadHeaderList(RiffFile& file, std::uint64_t start, std::uint64_t end, HeaderPlaces& places) {
+    for (std::uint64_t at = start; at + 8 <= end;) {
+        std::array<char, 4> tag{};
+        std::uint32_t size = 0;
+        if (!file.Tag(at, tag) || !file.U32(at + 4, size)) return false;
+        const std::uint64_t next = at + 8 + size + (size & 1u);
+        if (next > end) return false;
+        if (Is(tag, "avih")) places.avih = at + 8;
+        if (Is(tag, "strh")) places.strh.push_back(at + 8);
+        if (Is(tag, "LIST")) {
+            std::array<char, 4> type{};
+            if (!file.Tag(at + 8, type)) return false;
+            if (Is(type, "strl") && !ReadHeaderList(file, at + 12, next, places)) return false;
+        }
+        at = next;
+    }
+    return true;
+}
+
+}  // namespace
+
+AviRepairResult RepairUnfinishedAvi(const std::string& path) {
+    namespace fs = std::filesystem;
+    AviRepairResult result;
+    std::error_code error;
+    const fs::path name = fs::u8path(path);
+    if (!fs::is_regular_file(name, error)) return result;
+    FileLock lock;
+    switch (lock.Acquire(path, false)) {
+        case FileLock::Result::Locked:
+            break;
+        case FileLock::Result::InUse:
+            result.status = AviRepairStatus::InUse;
+            return result;
+        case FileLock::Result::Failed:
+            result.status = AviRepairStatus::Failed;
+            return result;
+    }
+    const std::uintmax_t fileSize = fs::file_size(name, error);
+    result.status = AviRepairStatus::Failed;
+    if (error) return result;
+    RiffFile file(path, fileSize);
+    if (!file.Good()) return result;
+
+    result.status = AviRepairStatus::NotRepairable;
+    std::array<char, 4> tag{};
+    std::uint32_t riffSize = 0;
+    if (!file.Tag(0, tag) || !Is(tag, "RIFF") || !file.U32(4, riffSize) || !file.Tag(8, tag) ||
+        !Is(tag, "AVI "))
+        return result;
+    if (riffSize != kSizeUnknown) {
+        // The first part was finished. A recording longer than a gigabyte
+        // goes on in further parts, whose own index is not rebuilt here.
+        const std::uint64_t next = 8 + static_cast<std::uint64_t>(riffSize) + (riffSize & 1u);
+        std::uint32_t partSize = 0;
+        if (next + 8 <= fileSize && file.Tag(next, tag) && Is(tag, "RIFF") &&
+            file.U32(next + 4, partSize) && partSize == kSizeUnknown)
+            return result;
+        result.status = AviRepairStatus::Finished;
+        return result;
+    }
+
+    // The header lists, then the frame list whose size was never written.
+    HeaderPlaces places;
+    std::uint64_t movi = 0;
+    for (std::uint64_t at = 12; at + 12 <= fileSize;) {
+        std::uint32_t size = 0;
+        std::array<char, 4> type{};
+        if (!file.Tag(at, tag) || !file.U32(at + 4, size)) return result;
+        if (Is(tag, "LIST") && file.Tag(at + 8, type) && Is(type, "movi")) {
+            movi = at;
+            break;
+        }
+        const std::uint64_t next = at + 8 + size + (size & 1u);
+        if (size == kSizeUnknown || next > fileSize) return result;
+        if (Is(tag, "LIST") && Is(type, "hdrl") && !ReadHeaderList(file, at + 12, next, places))
+            return result;
+        at = next;
+    }
+    if (movi == 0 || places.avih == 0 || places.strh.empty()) return result;
+
+    // Every chunk that reached the disk whole; a chunk cut short by the end
+    // of the file, the start of an unfinished index or anything else ends
+    // the frames.
+    const std::uint64_t moviData = movi + 8;  // index offsets count from "movi"
+    std::vector<IndexEntry> entries;
+    std::vector<std::uint32_t> perStream(places.strh.size(), 0);
+    std::uint64_t end = movi + 12;
+    while (end + 8 <= fileSize) {
+        std::uint32_t size = 0;
+        if (!file.Tag(end, tag) || !file.U32(end + 4, size)) return result;
+        const int streamIndex = StreamOfChunk(tag);
+        const bool known =
+            streamIndex >= 0 && static_cast<std::size_t>(streamIndex) < perStream.size();
+        if (!known && !Is(tag, "JUNK")) break;
+        if (end + 8 + size > fileSize || end - moviData > 0xFFFFFFFFu) break;
+        if (known) {
+            // The writer asks for a key frame at every frame; an empty chunk
+            // is a skipped tick that repeats the previous frame.
+            entries.push_back({tag, size > 0 ? kKeyFrameFlag : 0u,
+                               static_cast<std::uint32_t>(end - moviData), size});
+            ++perStream[static_cast<std::size_t>(streamIndex)];
+        }
+        end += 8 + size + (size & 1u);
+    }
+
+    result.status = AviRepairStatus::Failed;
+    std::string index = "idx1";
+    file.Put(index, static_cast<std::uint32_t>(entries.size() * 16));
+    for (const IndexEntry& entry : entries) {
+        index.append(entry.tag.data(), 4);
+        file.Put(index, entry.flags);
+        file.Put(index, entry.offset);
+        file.Put(index, entry.size);
+    }
+    const std::uint64_t finalSize = end + index.size();
+    if (finalSize - 8 > 0xFFFFFFFFu) return result;
+    const std::uint32_t frames = perStream[0];
+    // The file shrinks to the whole chunks (or gains the pad byte of an odd
+    // last one), then gets its index and the sizes and counts.
+    fs::resize_file(name, end, error);
+    if (error) return result;
+    if (!file.Write(end, index) ||
+        !file.WriteU32(movi + 4, static_cast<std::uint32_t>(end - moviData)) ||
+        !file.WriteU32(4, static_cast<std::uint32_t>(finalSize - 8)) ||
+        !file.WriteU32(places.avih + kAvihTotalFrames, frames))
+        return result;
+    for (std::size_t i = 0; i < places.strh.size(); ++i)
+        if (!file.WriteU32(places.strh[i] + kStrhLength, perStream[i])) return result;
+    if (!file.Flush()) return result;
+    result.status = AviRepairStatus::Repaired;
+    result.frames = static_cast<std::int32_t>(frames);
+    return result;
+}
+
+}  // namespace velarix

@@ -1,0 +1,136 @@
+// The recording engine of the screen view, without a window system: the
+// recording state, the Start, Pause and Stop commands, and the timer tick that
+// writes or skips a frame. The file dialog, the message box, the timer and the
+// status-bar text are the host's; the file itself is the writer's.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "capture/AviWriter.h"
+#include "settings/SettingsStore.h"
+
+namespace velarix {
+
+inline constexpr std::string_view kSectionAvi = "AVI";
+inline constexpr std::string_view kKeyFps = "FPS";
+inline constexpr int kDefaultFps = 5;
+
+// recordState values.
+inline constexpr int kRecordIdle = 0;
+inline constexpr int kRecordRunning = 1;
+inline constexpr int kRecordPaused = 2;
+
+// The save dialog's file types, in the "|"-separated form of the platform.
+inline constexpr std::string_view kVideoFilter = "Video files (*.avi)|*.avi||";
+
+// What a recording writes to; CAviWriter in the program, a fake in tests.
+class IRecordWriter {
+public:
+    virtual ~IRecordWriter() = default;
+    virtual void SetFormat(const BitmapInfoHeader& format) = 0;
+    virtual void SetFileName(std::string path) = 0;
+    virtual void EnsureAviExtension() = 0;
+    virtual std::int32_t Open() = 0;
+    virtual std::int32_t AddFrame(std::span<const std::uint32_t> pixels) = 0;
+    virtual void SkipFrame() = 0;
+    virtual void Close() = 0;
+    virtual std::string ErrorText() const = 0;
+    virtual std::int32_t FrameCount() const = 0;
+};
+
+// IRecordWriter over the real writer.
+class AviWriterAdapter final : public IRecordWriter {
+public:
+    explicit AviWriterAdapter(CAviWriter& writer) : writer_(writer) {}
+    void SetFormat(const BitmapInfoHeader& format) override { writer_.SetFormat(format); }
+    void SetFileName(std::string path) override { writer_.SetFileName(std::move(path)); }
+    void EnsureAviExtension() override { writer_.EnsureAviExtension(); }
+    std::int32_t Open() override { return writer_.Open(); }
+    std::int32_t AddFrame(std::span<const std::uint32_t> pixels) override {
+        return writer_.AddFrame(pixels);
+    }
+    void SkipFrame() override { writer_.SkipFrame(); }
+    void Close() override { writer_.Close(); }
+    std::string ErrorText() const override { return writer_.ErrorText(); }
+    std::int32_t FrameCount() const override { return writer_.FrameCount(); }
+
+private:
+    CAviWriter& writer_;
+};
+
+// What the recorder needs from the view and its window.
+class IRecorderHost {
+public:
+    // The save dialog: no default extension, overwrite confirmation, the
+    // video file type only. `initialName` (a full path) and `initialDir` may be
+    // empty. The full path chosen, or nothing when the user cancels.
+    virtual std::optional<std::string> AskVideoFileName(const std::string& initialName,
+                                                        const std::string& initialDir) = 0;
+    // A modal message box captioned "AVI Error" with an OK button only.
+    virtual void ShowAviError(const std::string& text) = 0;
+    // The view's recording timer (id 4).
+    virtual void StartRecordTimer(int milliseconds) = 0;
+    virtual void StopRecordTimer() = 0;
+    // The main frame's status-bar message; the empty text restores the idle text.
+    virtual void SetStatusText(const std::string& text) = 0;
+    // The screen: width × height pixels 0x00RRGGBB, rows bottom-up.
+    virtual std::span<const std::uint32_t> ScreenPixels() const = 0;
+    virtual int ScreenWidth() const = 0;
+    virtual int ScreenHeight() const = 0;
+    // Set whenever decoded screen lines were repainted.
+    virtual bool FrameReady() const = 0;
+    virtual void ClearFrameReady() = 0;
+
+protected:
+    ~IRecorderHost() = default;
+};
+
+class Recorder {
+public:
+    Recorder(IRecorderHost& host, IRecordWriter& writer, SettingsStore settings);
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    // Records into `writer` from the next start on; ignored while recording.
+    void SetWriter(IRecordWriter& writer);
+
+    int RecordState() const { return recordState_; }
+    bool Active() const { return recordState_ != kRecordIdle; }
+    const BitmapInfoHeader& RecordFormat() const { return recordFormat_; }
+
+    // Start command: idle asks for a file and starts; recording pauses;
+    // paused resumes.
+    void ToggleRecording();
+    // Pause command: recording pauses, paused resumes, idle stays idle.
+    void TogglePause();
+    // Stop command; also on a lost link, a failed frame and before the view goes.
+    void StopRecording();
+    // The recording timer's tick.
+    void OnRecordTimer();
+
+    // "FPS", read as at least 1.
+    int FramesPerSecond() const;
+    // The timer period: 1000 / FPS ms, at least 1 ms.
+    int TimerPeriod() const;
+    // "Recording ... mm:ss (frames)" for `frameCount` periods at `fps`.
+    static std::string StatusText(std::int32_t frameCount, int fps);
+
+private:
+    bool StartNew();
+    bool FrameDue() const { return frameReady_ || host_.FrameReady(); }
+
+    IRecorderHost& host_;
+    IRecordWriter* writer_;
+    SettingsStore settings_;
+    int recordState_ = kRecordIdle;
+    BitmapInfoHeader recordFormat_{};
+    // Set by every command, so that the first tick after a start or a resume
+    // writes a frame; the view's own flag marks repainted screen lines.
+    bool frameReady_ = false;
+};
+
+}  // namespace velarix
