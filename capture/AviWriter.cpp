@@ -26,6 +26,7 @@ extern "C" {
 #include "settings/CodecOptions.h"
 #include "settings/CodecTable.h"
 #include "settings/CompressorState.h"
+#include "settings/FfmpegHandles.h"
 
 namespace velarix {
 namespace {
@@ -49,23 +50,7 @@ struct OutputDeleter {
         avformat_free_context(output);
     }
 };
-struct ContextDeleter {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct ScalerDeleter {
-    void operator()(SwsContext* scaler) const { sws_freeContext(scaler); }
-};
 using OutputPtr = std::unique_ptr<AVFormatContext, OutputDeleter>;
-using ContextPtr = std::unique_ptr<AVCodecContext, ContextDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
 
 // An advisory lock on a file for as long as it is being recorded: a second
 // recording into the same file is refused, and the repair of unfinished

@@ -222,14 +222,7 @@ bool CAviPage::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CAviPage::OnBrowse() {
-    UpdateData(true);
-    CFolderBrowser browser;
-    browser.initialFolder = folder_;
-    browser.title = QString::fromLatin1(kBrowseFolderTitle);
-    if (!browser.Browse()) return;
-    folder_ = browser.folder;
-    folderEdit_->setText(folder_);
-    UpdateData(true);
+    BrowseFolder(folder_, folderEdit_);
 }
 
 void CAviPage::OnConfigure() {

@@ -134,14 +134,7 @@ void CScreenShotsPage::ApplyEnableRules() {
 }
 
 void CScreenShotsPage::OnBrowse() {
-    UpdateData(true);
-    CFolderBrowser browser;
-    browser.initialFolder = folder_;
-    browser.title = QString::fromLatin1(kBrowseFolderTitle);
-    if (!browser.Browse()) return;
-    folder_ = browser.folder;
-    folderEdit_->setText(folder_);
-    UpdateData(true);
+    BrowseFolder(folder_, folderEdit_);
 }
 
 void CScreenShotsPage::OnOK() {

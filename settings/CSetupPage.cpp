@@ -5,8 +5,11 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <algorithm>
+
+#include "settings/CFolderBrowser.h"
 
 namespace velarix {
 
@@ -121,6 +124,17 @@ QWidget* CSetupPage::AddGroup(const QString& text, int x, int y, int width, int 
     group->lower();
     group->setVisible(visible);
     return group;
+}
+
+void CSetupPage::BrowseFolder(QString& folder, QLineEdit* edit) {
+    UpdateData(true);
+    CFolderBrowser browser;
+    browser.initialFolder = folder;
+    browser.title = QString::fromLatin1(kBrowseFolderTitle);
+    if (!browser.Browse()) return;
+    folder = browser.folder;
+    edit->setText(folder);
+    UpdateData(true);
 }
 
 }  // namespace velarix

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QWidget>
 
+class QLineEdit;
+
 #include "settings/SettingsStore.h"
 
 namespace velarix {
@@ -75,6 +77,10 @@ protected:
                        bool visible = true);
     QWidget* AddGroup(const QString& text, int x, int y, int width, int height,
                       bool visible = true);
+    // The folder browse button of both pages: takes the controls' values,
+    // lets the user pick a folder starting at `folder`, and shows the choice
+    // in `edit` before the values are taken again.
+    void BrowseFolder(QString& folder, QLineEdit* edit);
 
 private:
     SetupContext context_;

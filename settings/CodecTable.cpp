@@ -18,6 +18,7 @@ extern "C" {
 
 #include "settings/CodecOptions.h"
 #include "settings/CompressorState.h"
+#include "settings/FfmpegHandles.h"
 
 namespace velarix {
 namespace {
@@ -41,23 +42,6 @@ constexpr std::array<std::string_view, 29> kPreferred = {
 // Log lines of encoders that refuse the trial size or find no hardware would
 // fill the terminal at every enumeration; a refusal is simply not listed.
 constexpr int kQuietLogOffset = 32;
-
-struct ContextDeleter {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct ScalerDeleter {
-    void operator()(SwsContext* scaler) const { sws_freeContext(scaler); }
-};
-using ContextPtr = std::unique_ptr<AVCodecContext, ContextDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
 
 struct Candidate {
     const AVCodec* codec = nullptr;
