@@ -4,6 +4,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/Icons.h"
+#include "capture/AviWriter.h"
 
 #ifdef _WIN32
 #include "settings/RegistrySettingsBackend.h"
@@ -42,7 +43,10 @@ bool CViewerApp::InitInstance() {
     imageLibraryUp_ = true;
     setWindowIcon(ProgramIcon());
 
-    frame_ = std::make_unique<CMainFrame>(SettingsStore(MakeSettingsBackend()));
+    SettingsStore settings(MakeSettingsBackend());
+    // A recording cut off by a crash or a kill is made playable again.
+    RepairLastRecording(settings);
+    frame_ = std::make_unique<CMainFrame>(settings);
     frame_->show();
     frame_->setWindowTitle("Velarix");
     return true;

@@ -275,13 +275,7 @@ struct CAviWriter::Impl {
 };
 
 void CAviWriter::Impl::RepairPrevious() {
-    const std::string last = settings.GetString(kAviSection, "Last", "");
-    if (last.empty()) return;
-    // "Last" keeps the name as chosen, before ".avi" may have been added.
-    std::vector<std::string> names{last};
-    if (last.find("avi") == std::string::npos) names.push_back(last + ".avi");
-    for (const std::string& name : names)
-        if (name != fileName) RepairUnfinishedAvi(name);
+    RepairLastRecording(settings, fileName);
 }
 
 std::int32_t CAviWriter::Impl::FailOpenFile(std::int32_t code) {
@@ -709,6 +703,16 @@ bool ReadHeaderList(RiffFile& file, std::uint64_t start, std::uint64_t end, Head
 }
 
 }  // namespace
+
+void RepairLastRecording(const SettingsStore& settings, const std::string& except) {
+    const std::string last = settings.GetString(kAviSection, "Last", "");
+    if (last.empty()) return;
+    // "Last" keeps the name as chosen, before ".avi" may have been added.
+    std::vector<std::string> names{last};
+    if (last.find("avi") == std::string::npos) names.push_back(last + ".avi");
+    for (const std::string& name : names)
+        if (name != except) RepairUnfinishedAvi(name);
+}
 
 AviRepairResult RepairUnfinishedAvi(const std::string& path) {
     namespace fs = std::filesystem;

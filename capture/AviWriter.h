@@ -111,6 +111,11 @@ struct AviRepairResult {
 // recording holds open is not touched. CAviWriter::Open runs it on the
 // previous recording ("Last" in section "AVI") before starting the next one.
 AviRepairResult RepairUnfinishedAvi(const std::string& path);
+// Repairs the last recording ("Last" of section "AVI", with ".avi" as the
+// writer may have added it) when a crash or a kill left it unfinished; a
+// file being recorded by another running copy is locked and left alone.
+// `except` names a file not to touch.
+void RepairLastRecording(const SettingsStore& settings, const std::string& except = {});
 
 class CAviWriter {
 public:
