@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "capture/AviWriter.h"
-#include "settings/CodecTable.h"
+#include "capture/CodecTable.h"
 #include "settings/MemorySettingsBackend.h"
 #include "settings/SettingsStore.h"
 

@@ -23,10 +23,10 @@ extern "C" {
 #include <unistd.h>
 #endif
 
-#include "settings/CodecOptions.h"
-#include "settings/CodecTable.h"
-#include "settings/CompressorState.h"
-#include "settings/FfmpegHandles.h"
+#include "capture/CodecOptions.h"
+#include "capture/CodecTable.h"
+#include "capture/CompressorState.h"
+#include "capture/FfmpegHandles.h"
 
 namespace velarix {
 namespace {

@@ -18,9 +18,9 @@
 #include "LinkDoubles.h"
 #include "StreamBuilder.h"
 #include "app/CMainFrame.h"
-#include "settings/CGradientCaption.h"
-#include "settings/CSetupDialog.h"
 #include "settings/MemorySettingsBackend.h"
+#include "setup/CGradientCaption.h"
+#include "setup/CSetupDialog.h"
 #include "view/CChildView.h"
 
 namespace velarix::test {

@@ -14,8 +14,8 @@ extern "C" {
 #include <string>
 #include <thread>
 
-#include "settings/CodecOptions.h"
-#include "settings/CodecTable.h"
+#include "capture/CodecOptions.h"
+#include "capture/CodecTable.h"
 #include "settings/MemorySettingsBackend.h"
 #include "settings/SettingsStore.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "settings/CodecTable.h"
+#include "capture/CodecTable.h"
 
 namespace velarix {
 namespace {

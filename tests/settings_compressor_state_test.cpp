@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/CompressorState.h"
+#include "capture/CompressorState.h"
 
 namespace velarix {
 namespace {

@@ -21,15 +21,15 @@
 #include <string>
 #include <vector>
 
-#include "settings/CAviPage.h"
-#include "settings/CCodecConfigDialog.h"
-#include "settings/CFolderBrowser.h"
-#include "settings/CGradientCaption.h"
-#include "settings/CScreenShotsPage.h"
-#include "settings/CSetupDialog.h"
-#include "settings/CompressorState.h"
+#include "capture/CompressorState.h"
 #include "settings/MemorySettingsBackend.h"
-#include "settings/SetupText.h"
+#include "setup/CAviPage.h"
+#include "setup/CCodecConfigDialog.h"
+#include "setup/CFolderBrowser.h"
+#include "setup/CGradientCaption.h"
+#include "setup/CScreenShotsPage.h"
+#include "setup/CSetupDialog.h"
+#include "setup/SetupText.h"
 
 namespace velarix::test {
 namespace {

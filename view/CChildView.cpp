@@ -13,7 +13,7 @@
 
 #include "capture/ScreenshotDialog.h"
 #include "capture/Screenshots.h"
-#include "settings/CSetupDialog.h"
+#include "setup/CSetupDialog.h"
 #include "status/CHtmlCtrl.h"
 #include "status/RouterBridge.h"
 #include "status/StatusPage.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/CodecOptions.h"
+#include "capture/CodecOptions.h"
 
 class QCheckBox;
 class QComboBox;

@@ -1,4 +1,4 @@
-#include "settings/CodecOptions.h"
+#include "capture/CodecOptions.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,7 +15,7 @@ extern "C" {
 #include <span>
 #include <system_error>
 
-#include "settings/CompressorState.h"
+#include "capture/CompressorState.h"
 
 namespace velarix {
 namespace {

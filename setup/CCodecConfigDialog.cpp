@@ -1,4 +1,4 @@
-#include "settings/CCodecConfigDialog.h"
+#include "setup/CCodecConfigDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "settings/CompressorState.h"
+#include "capture/CompressorState.h"
 
 #include <cstddef>
 

@@ -26,7 +26,7 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/CodecTable.h"
+#include "capture/CodecTable.h"
 #include "settings/SettingsStore.h"
 
 struct AVCodec;

@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "settings/CSetupPage.h"
+#include "setup/CSetupPage.h"
 
 class QCheckBox;
 class QComboBox;

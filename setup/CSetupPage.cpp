@@ -1,4 +1,4 @@
-#include "settings/CSetupPage.h"
+#include "setup/CSetupPage.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "settings/CFolderBrowser.h"
+#include "setup/CFolderBrowser.h"
 
 namespace velarix {
 

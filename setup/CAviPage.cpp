@@ -1,4 +1,4 @@
-#include "settings/CAviPage.h"
+#include "setup/CAviPage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,13 +12,13 @@
 #include <chrono>
 #include <thread>
 
+#include "capture/CodecOptions.h"
+#include "capture/CompressorState.h"
 #include "capture/Recorder.h"
 #include "capture/Screenshots.h"
-#include "settings/CCodecConfigDialog.h"
-#include "settings/CFolderBrowser.h"
-#include "settings/CodecOptions.h"
-#include "settings/CompressorState.h"
-#include "settings/SetupText.h"
+#include "setup/CCodecConfigDialog.h"
+#include "setup/CFolderBrowser.h"
+#include "setup/SetupText.h"
 
 namespace velarix {
 

@@ -1,4 +1,4 @@
-#include "settings/CScreenShotsPage.h"
+#include "setup/CScreenShotsPage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -7,8 +7,8 @@
 #include <QRegularExpressionValidator>
 
 #include "capture/Screenshots.h"
-#include "settings/CFolderBrowser.h"
-#include "settings/SetupText.h"
+#include "setup/CFolderBrowser.h"
+#include "setup/SetupText.h"
 
 namespace velarix {
 

@@ -7,8 +7,8 @@
 #include <functional>
 #include <string_view>
 
-#include "settings/CSetupPage.h"
-#include "settings/CodecTable.h"
+#include "capture/CodecTable.h"
+#include "setup/CSetupPage.h"
 
 class QCheckBox;
 class QComboBox;

@@ -11,7 +11,7 @@
 #include <map>
 #include <vector>
 
-#include "settings/CSetupPage.h"
+#include "setup/CSetupPage.h"
 
 class QPushButton;
 class QTreeWidget;

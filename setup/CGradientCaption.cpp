@@ -1,4 +1,4 @@
-#include "settings/CGradientCaption.h"
+#include "setup/CGradientCaption.h"
 
 #include <QPaintEvent>
 #include <QPainter>

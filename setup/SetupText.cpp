@@ -1,4 +1,4 @@
-#include "settings/SetupText.h"
+#include "setup/SetupText.h"
 
 #include <climits>
 #include <filesystem>

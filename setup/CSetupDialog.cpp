@@ -1,4 +1,4 @@
-#include "settings/CSetupDialog.h"
+#include "setup/CSetupDialog.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -7,9 +7,9 @@
 #include <QShowEvent>
 #include <QTreeWidget>
 
-#include "settings/CAviPage.h"
-#include "settings/CGradientCaption.h"
-#include "settings/CScreenShotsPage.h"
+#include "setup/CAviPage.h"
+#include "setup/CGradientCaption.h"
+#include "setup/CScreenShotsPage.h"
 
 namespace velarix {
 

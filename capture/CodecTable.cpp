@@ -1,4 +1,4 @@
-#include "settings/CodecTable.h"
+#include "capture/CodecTable.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -16,9 +16,9 @@ extern "C" {
 #include <system_error>
 #include <vector>
 
-#include "settings/CodecOptions.h"
-#include "settings/CompressorState.h"
-#include "settings/FfmpegHandles.h"
+#include "capture/CodecOptions.h"
+#include "capture/CompressorState.h"
+#include "capture/FfmpegHandles.h"
 
 namespace velarix {
 namespace {

@@ -1,4 +1,4 @@
-#include "settings/CFolderBrowser.h"
+#include "setup/CFolderBrowser.h"
 
 #include <QDir>
 #include <QFileDialog>
