@@ -63,6 +63,13 @@ ByteVec FrameRecord(std::uint8_t mode, const std::vector<LineRecord>& lines,
     return out;
 }
 
+ByteVec RepeatBytes(const ByteVec& unit, std::size_t times) {
+    ByteVec out;
+    out.reserve(unit.size() * times);
+    for (std::size_t i = 0; i < times; ++i) out.insert(out.end(), unit.begin(), unit.end());
+    return out;
+}
+
 ByteVec Deflate(const ByteVec& data, int level) {
     uLongf size = compressBound(static_cast<uLong>(data.size()));
     ByteVec out(size);
@@ -106,6 +113,58 @@ ByteVec JpegPayload(int top, std::uint32_t frameValue, const ByteVec& jpeg) {
     const ByteVec v = Be32(frameValue);
     out.insert(out.end(), v.begin(), v.end());
     out.insert(out.end(), jpeg.begin(), jpeg.end());
+    return out;
+}
+
+namespace {
+
+// Where each JPEG marker segment starts, as (offset, marker); an SOS segment
+// runs on over its entropy-coded data to the next marker.
+std::vector<std::pair<std::size_t, std::uint8_t>> JpegSegments(const ByteVec& jpeg) {
+    std::vector<std::pair<std::size_t, std::uint8_t>> out;
+    std::size_t i = 2;  // after SOI
+    while (i + 4 <= jpeg.size() && jpeg[i] == 0xFF) {
+        const std::uint8_t marker = jpeg[i + 1];
+        out.emplace_back(i, marker);
+        if (marker == 0xD9) break;
+        std::size_t next = i + 2 + ReadBe16(&jpeg[i + 2]);
+        if (marker == 0xDA) {
+            while (next + 1 < jpeg.size() && !(jpeg[next] == 0xFF && jpeg[next + 1] != 0 &&
+                                               (jpeg[next + 1] < 0xD0 || jpeg[next + 1] > 0xD7)))
+                ++next;
+        }
+        i = next;
+    }
+    return out;
+}
+
+}  // namespace
+
+ByteVec JpegScanBomb(std::size_t bytes) {
+    // A flat grey picture: its refinement scans are a few bytes each.
+    const std::vector<std::uint32_t> pixels(kScreenPixels, 0x808080u);
+    const ByteVec jpeg =
+        EncodeJpeg(pixels, kScreenWidth, kScreenHeight, 90, false, JPEG_PROGRESSIVE);
+    const auto segments = JpegSegments(jpeg);
+    // The smallest scan, repeated right after itself.
+    std::size_t best = segments.size();
+    std::size_t bestSize = SIZE_MAX;
+    for (std::size_t s = 0; s + 1 < segments.size(); ++s) {
+        const std::size_t size = segments[s + 1].first - segments[s].first;
+        if (segments[s].second == 0xDA && size < bestSize) {
+            best = s;
+            bestSize = size;
+        }
+    }
+    if (best == segments.size()) return jpeg;
+    const std::size_t from = segments[best].first;
+    const std::size_t to = segments[best + 1].first;
+    const ByteVec scan(jpeg.begin() + std::ptrdiff_t(from), jpeg.begin() + std::ptrdiff_t(to));
+    const std::size_t room = bytes > jpeg.size() ? bytes - jpeg.size() : 0;
+    ByteVec out(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(to));
+    const ByteVec copies = RepeatBytes(scan, room / scan.size());
+    out.insert(out.end(), copies.begin(), copies.end());
+    out.insert(out.end(), jpeg.begin() + std::ptrdiff_t(to), jpeg.end());
     return out;
 }
 

@@ -15,6 +15,8 @@ namespace velarix::test {
 using ByteVec = std::vector<std::uint8_t>;
 
 ByteVec Concat(std::initializer_list<ByteVec> parts);
+// `unit` `times` times over.
+ByteVec RepeatBytes(const ByteVec& unit, std::size_t times);
 ByteVec SyncBytes();
 // A phone-to-PC message: 4-byte length (whole message), type, payload.
 ByteVec Message(std::uint8_t type, const ByteVec& payload = {});
@@ -40,6 +42,10 @@ ByteVec Deflate(const ByteVec& data, int level = 6);
 ByteVec EncodeJpeg(const std::vector<std::uint32_t>& pixels, int width, int height,
                    int quality = 90, bool greyscale = false, int extraFlags = 0);
 ByteVec JpegPayload(int top, std::uint32_t frameValue, const ByteVec& jpeg);
+// A progressive JPEG of the full screen whose smallest scan is repeated until
+// the JPEG is about `bytes` long: every copy makes a decoder go over the
+// whole picture again.
+ByteVec JpegScanBomb(std::size_t bytes);
 
 // Deterministic pseudo-random bytes.
 ByteVec RandomBytes(std::size_t n, std::uint32_t seed);
