@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ struct HostileScenario {
 };
 
 const std::vector<HostileScenario>& HostileScenarios();
+
+inline void PrintTo(const HostileScenario& scenario, std::ostream* os) {
+    *os << scenario.name;
+}
 
 struct HostileRun {
     bool answered = false;             // the closing Ping got its reply
