@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QString>
 
+#include "VelarixVersion.h"
+
 class QPlainTextEdit;
 
 namespace velarix {
@@ -14,7 +16,7 @@ class CAboutBox : public QDialog {
 
 public:
     static constexpr const char* kTitle = "About ...";
-    static constexpr const char* kVersionLine = "Velarix - Version 1.44.171104";
+    static constexpr const char* kVersionLine = "Velarix - Version " VELARIX_VERSION;
     static constexpr const char* kNoticeLine = "Copyright (C) 2026 Orvelle. All rights reserved.";
     static constexpr const char* kInfoCaption = "Additional information:";
     static constexpr const char* kDefaultInfo =

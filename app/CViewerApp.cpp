@@ -2,6 +2,7 @@
 
 #include <FreeImage.h>
 
+#include "VelarixVersion.h"
 #include "app/CMainFrame.h"
 #include "app/Icons.h"
 #include "capture/AviWriter.h"
@@ -19,6 +20,10 @@ CViewerApp::CViewerApp(int& argc, char** argv) : QApplication(argc, argv) {
         QString::fromLatin1(kApplicationKey.data(), qsizetype(kApplicationKey.size())));
     setOrganizationName(QString::fromLatin1(kCompanyKey.data(), qsizetype(kCompanyKey.size())));
     setApplicationDisplayName("Velarix");
+    setApplicationVersion(QStringLiteral(VELARIX_VERSION));
+    // Task bars and docks group the windows under the installed desktop entry
+    // and take its icon.
+    setDesktopFileName(QStringLiteral(VELARIX_APP_ID));
     // Closing to the tray only hides the window; the frame ends the program
     // itself when it really closes.
     setQuitOnLastWindowClosed(false);

@@ -380,25 +380,27 @@ void RecordStop(QPainter& p) {
 
 }  // namespace
 
+QImage ProgramIconImage(int side) {
+    // Below 32 pixels the 16-pixel drawing, from 32 up the 32-pixel one, each
+    // scaled to the side: the 48-pixel icon is the 32-pixel drawing at 1.5.
+    const bool small = side < 32;
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    const qreal scale = side / (small ? 16.0 : 32.0);
+    p.scale(scale, scale);
+    if (small)
+        Phone16(p);
+    else
+        Phone32(p);
+    return image;
+}
+
 QIcon ProgramIcon() {
     QIcon icon;
-    icon.addPixmap(Render({16, 16}, 1, Phone16));
-    icon.addPixmap(Render({32, 32}, 1, Phone32));
-    // 48 and 64 are the 32-pixel drawing at 1.5 and 2 times; a 32-pixel image
-    // rendered at scale 1.5 is the 48-pixel one.
-    QImage big(48, 48, QImage::Format_ARGB32_Premultiplied);
-    big.fill(Qt::transparent);
-    {
-        QPainter p(&big);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.scale(1.5, 1.5);
-        Phone32(p);
-    }
-    icon.addPixmap(QPixmap::fromImage(big));
-    QPixmap huge = Render({32, 32}, 2, Phone32);
-    huge.setDevicePixelRatio(1);
-    icon.addPixmap(huge);
+    for (int side : kProgramIconSides) icon.addPixmap(QPixmap::fromImage(ProgramIconImage(side)));
     return icon;
 }
 

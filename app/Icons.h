@@ -6,8 +6,10 @@
 #pragma once
 
 #include <QIcon>
+#include <QImage>
 #include <QPixmap>
 #include <QSize>
+#include <array>
 
 namespace velarix {
 
@@ -39,8 +41,13 @@ inline constexpr int kPause = 1;
 inline constexpr int kStop = 2;
 }  // namespace record_image
 
-// Icon 128: the program, in 16, 32, 48 and 64 pixels.
+// Icon 128: the program, in every side of kProgramIconSides.
 QIcon ProgramIcon();
+// The sides the program icon is drawn in; the installed icon theme holds the
+// same images.
+inline constexpr std::array<int, 7> kProgramIconSides{16, 24, 32, 48, 64, 128, 256};
+// The program icon drawn for a side × side square.
+QImage ProgramIconImage(int side);
 // Icon 133: the notification-area picture, 16 × 16.
 QPixmap TrayIcon();
 // Icon 141: the drop-down item that copies the screen to the clipboard, 32 × 32.

@@ -6,6 +6,7 @@ VELARIX_PACKAGES=(
   g++-mingw-w64-i686
   qt6-base-dev libgl-dev xvfb xauth xdotool
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+  dpkg-dev lintian desktop-file-utils appstream x11-utils
 )
 
 # Installs what is missing when we are root; otherwise says what to run.

@@ -12,6 +12,7 @@
 #include "Log.h"
 #include "PixelEncoder.h"
 #include "Relay.h"
+#include "VelarixVersion.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ Options:
   --after-sync CMDS     run the commands CMDS (separated by ';') once per connection,
                         when the viewer has first acknowledged the sync; repeatable
   --help                show this text
+  --version             show the version
 
 Log (standard error): "<-" what the viewer sent, "->" what the phone sends, "--" notes.
 Standard input carries commands, one per line; end of input does not end the program.
@@ -87,6 +89,9 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(phonesim::CommandHelp(), stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("velarix-phone-sim %s\n", VELARIX_VERSION);
             return 0;
         } else if (arg == "--port") {
             config.port = static_cast<std::uint16_t>(number("--port", 0, 65535));
