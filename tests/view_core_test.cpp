@@ -3,6 +3,8 @@
 // switch between the connected and disconnected presentations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ViewDoubles.h"
 
 namespace velarix::test {
@@ -305,6 +307,41 @@ TEST(LinkLifecycle, DestroyingTheViewSaysByeOnAnActiveLink) {
     }
     EXPECT_EQ(transport.sent, ByteVec{0xFF});
     EXPECT_EQ(transport.closes, 1);
+}
+
+// A stream that falls out of step and finds its sync again on the same
+// connection: the phone gets Hello, Options and SyncAck each time, but the
+// window is brought forward only for the first sync of a connection.
+TEST(LinkLifecycle, ResyncOfTheSameConnectionDoesNotActivateAgain) {
+    const ByteVec outOfStep{0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    const ByteVec options{0x04, 0x01, 0x01, 0x01, 0x00, 0x32, 0x02, 0x02};
+    struct Case {
+        const char* what;
+        bool newConnection;
+        bool drawFrame;
+        bool activates;
+    };
+    const Case cases[] = {
+        {"re-sync", false, false, false},
+        {"re-sync after a frame", false, true, false},
+        {"a new connection", true, false, true},
+    };
+    for (const auto& c : cases) {
+        ConnectedView v;
+        if (c.drawFrame) v.Feed(Message(0, FrameRecord(1, {{0, ByteVec(208, 0)}})));
+        v.transport.TakeSent();
+        v.Feed(outOfStep);  // Hello goes out again at once
+        ASSERT_EQ(v.view.ActiveLink(), nullptr) << c.what;
+        RecordingTransport second;
+        if (c.newConnection) v.view.Link().AttachTransport(second);
+        RecordingTransport& now = c.newConnection ? second : v.transport;
+        v.host.calls.clear();
+        v.Feed(SyncBytes());
+        EXPECT_EQ(now.sent, Concat({kHello, options, {0x01}})) << c.what;
+        const bool activated = std::count(v.host.calls.begin(), v.host.calls.end(), "activate") > 0;
+        EXPECT_EQ(activated, c.activates) << c.what;
+        EXPECT_EQ(v.view.Screen()[319 * 208], 0xFFFFFFFFu) << c.what;
+    }
 }
 
 }  // namespace

@@ -86,6 +86,11 @@ CChildView::CChildView(SettingsStore settings, QWidget* parent)
     }
     // Recording ticks keep their rate as closely as the platform allows.
     timers_[std::size_t(kTimerRecording)]->setTimerType(Qt::PreciseTimer);
+    statusRefresh_.setSingleShot(true);
+    statusRefresh_.setInterval(0);
+    connect(&statusRefresh_, &QTimer::timeout, this, [this] {
+        if (!core_.ActiveLink()) ShowStatusPage();
+    });
     setFixedSize(FittingSize());
     ShowStatusPage();
 }
@@ -178,7 +183,9 @@ void CChildView::RepaintNow(int left, int top, int right, int bottom) {
 }
 
 void CChildView::RedrawAll() {
-    repaint();
+    // Queued rather than painted at once: a link that loses and regains its
+    // sync many times within one read is painted once, when the read is done.
+    update();
 }
 
 void CChildView::ShowStatusPage(bool show) {
@@ -197,7 +204,9 @@ void CChildView::ShowStatusPage() {
 }
 
 void CChildView::RefreshStatusPage() {
-    if (!core_.ActiveLink()) ShowStatusPage();
+    // Built once the current read is handled: a stream that keeps losing and
+    // finding its sync within one read rebuilds the page once.
+    if (!statusRefresh_.isActive()) statusRefresh_.start();
 }
 
 void CChildView::BuildStatusPage() {

@@ -130,6 +130,7 @@ private:
     ViewCore core_;
     CHtmlCtrl* statusPage_;
     std::array<QTimer*, 6> timers_{};  // view timers 1..5
+    QTimer statusRefresh_;
     std::unique_ptr<SocketTransport> transport_;
     QImage screenImage_;  // upright copy of the screen buffer, kept between paints
     bool framelessOutline_ = false;

@@ -106,7 +106,10 @@ public:
     void OnLinkSynced(CPhoneLink& link) override;
     void OnLinkLost(CPhoneLink& link) override;
     void SetScreenSize(int width, int height) override;
-    std::span<std::uint32_t> ScreenPixels() override { return screen_; }
+    std::span<std::uint32_t> ScreenPixels() override {
+        screenWritten_ = true;
+        return screen_;
+    }
     void RepaintLines(int left, int top, int right, int bottom) override;
     void RefreshStatusPage() override;
     void OnPhoneClipboardText(Bytes text) override;
@@ -115,6 +118,7 @@ public:
 
 private:
     void SetOption(int PhoneOptions::*field, int value);
+    void StoreOptions();
     bool ToggleFlag(std::string_view section, std::string_view key);
 
     IViewHost& host_;
@@ -129,6 +133,13 @@ private:
     int zoom_ = 1;
     std::uint16_t routerPort_ = 0;
     bool frameReady_ = false;
+    bool screenWritten_ = false;  // false: every pixel is still white
+    // The options as last stored, and the connection the window was last
+    // brought forward for: a stream that keeps falling out of step re-syncs
+    // the same connection again and again, and each time costs no more than
+    // the messages the phone needs.
+    std::optional<PhoneOptions> storedOptions_;
+    std::optional<std::uint32_t> activatedConnection_;
 };
 
 }  // namespace velarix
