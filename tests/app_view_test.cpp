@@ -234,8 +234,7 @@ public:
         if (section == "Events") ++eventReads;
         return inner.ReadInt(section, key);
     }
-    std::optional<std::string> ReadString(std::string_view section,
-                                          std::string_view key) override {
+    std::optional<std::string> ReadString(std::string_view section, std::string_view key) override {
         return inner.ReadString(section, key);
     }
     void WriteInt(std::string_view section, std::string_view key, std::uint32_t value) override {

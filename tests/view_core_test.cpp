@@ -218,6 +218,27 @@ TEST(ViewCommands, ClipboardCommandsSendTheTextOrTheRequest) {
     EXPECT_EQ(v.host.clipboard, "hello");
 }
 
+// A paste longer than the phone takes is cut to its limit, which keeps the
+// stream in step, and the status bar says so.
+TEST(ViewCommands, OverlongPasteIsCutAndTheUserIsTold) {
+    for (const int id : {cmd::kEditPaste, cmd::kPasteToPhoneClipboard}) {
+        for (const std::size_t length :
+             {std::size_t{65535}, std::size_t{65536}, std::size_t{70000}}) {
+            ConnectedView v;
+            v.host.clipboard = std::string(length, 'x');
+            v.view.OnCommand(id);
+            const std::size_t kept = std::min<std::size_t>(length, 65535);
+            ASSERT_EQ(v.transport.sent.size(), 3 + kept) << length;
+            EXPECT_EQ(v.transport.sent[1], kept >> 8);
+            EXPECT_EQ(v.transport.sent[2], kept & 0xFF);
+            const std::vector<std::string> noted{
+                "note The text was shortened to its first 65535 of " + std::to_string(length) +
+                " characters: the phone takes no more at once."};
+            EXPECT_EQ(v.host.calls, length > 65535 ? noted : std::vector<std::string>{}) << length;
+        }
+    }
+}
+
 TEST(PhoneEvents, RaiseTheWindowAsTheEventSettingsSay) {
     struct Case {
         std::uint8_t code;

@@ -400,6 +400,10 @@ void CChildView::SetStatusText(const std::string& text) {
     emit statusTextChanged(QString::fromStdString(text));
 }
 
+void CChildView::ShowStatusMessage(const std::string& text) {
+    SetStatusText(text);
+}
+
 std::span<const std::uint32_t> CChildView::ScreenPixels() const {
     return core_.Screen();
 }

@@ -87,6 +87,7 @@ public:
     void ZoomChanged() override;
     void ConnectToRouter() override;
     void LinkLost() override;
+    void ShowStatusMessage(const std::string& text) override;
 
     // IRecorderHost
     std::optional<std::string> AskVideoFileName(const std::string& initialName,

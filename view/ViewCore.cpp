@@ -254,10 +254,12 @@ bool ViewCore::OnCommand(int id) {
             if (!activeLink_) return true;
             const auto text = host_.ClipboardText();
             if (!text) return true;
-            if (id == cmd::kEditPaste)
-                activeLink_->SendText(*text);
-            else
-                activeLink_->SendPhoneClipboard(*text);
+            // The phone takes at most kMaxTextLength bytes; the rest is cut
+            // off, which keeps the stream in step, and the user is told.
+            const bool sent = id == cmd::kEditPaste ? activeLink_->SendText(*text)
+                                                    : activeLink_->SendPhoneClipboard(*text);
+            if (sent && text->size() > kMaxTextLength)
+                host_.ShowStatusMessage(ShortenedPasteText(text->size()));
             return true;
         }
         case cmd::kEditCopy:
@@ -337,6 +339,11 @@ void ViewCore::OnTimer(int id) {
         default:
             break;
     }
+}
+
+std::string ViewCore::ShortenedPasteText(std::size_t length) {
+    return "The text was shortened to its first " + std::to_string(kMaxTextLength) + " of " +
+           std::to_string(length) + " characters: the phone takes no more at once.";
 }
 
 std::string ViewCore::StatusPaneText() const {

@@ -52,6 +52,8 @@ public:
     virtual void ConnectToRouter() = 0;
     // The link is gone: stop a running recording.
     virtual void LinkLost() {}
+    // A note for the user in the status bar.
+    virtual void ShowStatusMessage(const std::string& /*text*/) {}
 
 protected:
     ~IViewHost() = default;
@@ -99,6 +101,8 @@ public:
     // link is active, Connect otherwise.
     bool ToolbarShowsDisconnect() const;
     void OnTimer(int id);
+    // The status-bar note after a paste longer than the phone takes.
+    static std::string ShortenedPasteText(std::size_t length);
     // Status-bar pane 101: the phone's status value in units of 1024.
     std::string StatusPaneText() const;
 
