@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
+#include <filesystem>
 
 #include "capture/ScreenshotDialog.h"
 #include "capture/Screenshots.h"
@@ -359,7 +360,9 @@ std::optional<std::string> CChildView::AskVideoFileName(const std::string& initi
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-        dialog.setDefaultSuffix(QString());
+        // A name typed without an extension gets ".avi" from the dialog, so
+        // its own overwrite question covers the file really written.
+        dialog.setDefaultSuffix(QStringLiteral("avi"));
         dialog.setNameFilter(QStringLiteral("Video files (*.avi)"));
         if (!initialDir.empty()) dialog.setDirectory(QString::fromStdString(initialDir));
         if (!initialName.empty()) dialog.selectFile(QString::fromStdString(initialName));
@@ -369,9 +372,26 @@ std::optional<std::string> CChildView::AskVideoFileName(const std::string& initi
                 chosen = QDir::toNativeSeparators(files.front()).toStdString();
         }
     }
+    // The writer adds ".avi" to a name without "avi" in it; that file is
+    // not replaced without a yes either.
+    if (chosen && !chosen->empty() && chosen->find("avi") == std::string::npos &&
+        !ConfirmReplace(*chosen + ".avi"))
+        return std::nullopt;
     // The link may have gone while the dialog was open: nothing to record then.
     if (!core_.ActiveLink()) return std::nullopt;
     return chosen;
+}
+
+bool CChildView::ConfirmReplace(const std::string& path) {
+    std::error_code error;
+    // A dangling link counts: writing through it would create its target.
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) return true;
+    if (replaceHook_) return replaceHook_(path);
+    const QString name = QDir::toNativeSeparators(QString::fromStdString(path));
+    return QMessageBox::question(
+               window(), QStringLiteral("Confirm Save As"),
+               QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(name),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 void CChildView::ShowAviError(const std::string& text) {
@@ -462,9 +482,10 @@ void CChildView::CopyScreenToClipboard() {
 }
 
 void CChildView::SaveScreenshot() {
-    velarix::SaveScreenshot(core_.Settings(), core_.Screen(), [this](const SaveDialogRequest& r) {
-        return RunScreenshotSaveDialog(window(), r);
-    });
+    velarix::SaveScreenshot(
+        core_.Settings(), core_.Screen(),
+        [this](const SaveDialogRequest& r) { return RunScreenshotSaveDialog(window(), r); },
+        [this](const std::string& path) { return ConfirmReplace(path); });
 }
 
 void CChildView::ZoomChanged() {
