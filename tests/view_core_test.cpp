@@ -348,12 +348,12 @@ TEST(LinkLifecycle, ResyncOfTheSameConnectionDoesNotActivateAgain) {
         {"a new connection", true, false, true},
     };
     for (const auto& c : cases) {
+        RecordingTransport second;  // outlives the view, which says Bye on it
         ConnectedView v;
         if (c.drawFrame) v.Feed(Message(0, FrameRecord(1, {{0, ByteVec(208, 0)}})));
         v.transport.TakeSent();
         v.Feed(outOfStep);  // Hello goes out again at once
         ASSERT_EQ(v.view.ActiveLink(), nullptr) << c.what;
-        RecordingTransport second;
         if (c.newConnection) v.view.Link().AttachTransport(second);
         RecordingTransport& now = c.newConnection ? second : v.transport;
         v.host.calls.clear();
