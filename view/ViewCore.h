@@ -28,7 +28,8 @@ class IViewHost {
 public:
     // Redraw this client rectangle now, without erasing.
     virtual void RepaintNow(int left, int top, int right, int bottom) = 0;
-    // Redraw the whole view now (the active link changed, the zoom changed).
+    // Redraw the whole view (the active link changed, the zoom changed), at
+    // the latest when the current input is handled.
     virtual void RedrawAll() = 0;
     virtual void ShowStatusPage(bool show) = 0;
     virtual void RefreshStatusPage() = 0;
