@@ -62,7 +62,13 @@ CMainFrame::CMainFrame(SettingsStore settings, QWidget* parent)
     recordWatchTimer_.setInterval(kToolbarWatchPeriod);
     connect(&recordWatchTimer_, &QTimer::timeout, this, &CMainFrame::OnRecordWatchTimer);
 
-    connect(view_, &CChildView::frameRefreshRequested, this, [this] { refreshTimer_.start(); });
+    // Link changes and clipboard text ask for a refresh of the command states;
+    // a burst of them gets one, when the refresh timer runs out. The timer is
+    // not restarted, so a steady stream cannot put the refresh off for ever.
+    const auto scheduleRefresh = [this] {
+        if (!refreshTimer_.isActive()) refreshTimer_.start();
+    };
+    connect(view_, &CChildView::frameRefreshRequested, this, scheduleRefresh);
     connect(view_, &CChildView::activateRequested, this, [this] {
         if (!isVisible()) return;
         showNormal();
@@ -73,8 +79,7 @@ CMainFrame::CMainFrame(SettingsStore settings, QWidget* parent)
     connect(view_, &CChildView::zoomChanged, this, &CMainFrame::LayoutToView);
     connect(view_, &CChildView::statusTextChanged, this, &CMainFrame::SetStatusText);
     connect(view_, &CChildView::recordStateChanged, this, &CMainFrame::RefreshCommandStates);
-    connect(QApplication::clipboard(), &QClipboard::dataChanged, this,
-            &CMainFrame::RefreshCommandStates);
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this, scheduleRefresh);
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
         // Frameless: the frame hides again when the focus leaves the program's window.
         if (settings_.GetInt(kSectionView, "Frameless", 0) == 0) return;

@@ -5,7 +5,7 @@
 #include "VelarixVersion.h"
 #include "app/CMainFrame.h"
 #include "app/Icons.h"
-#include "capture/AviWriter.h"
+#include "capture/AviRepair.h"
 
 #ifdef _WIN32
 #include "settings/RegistrySettingsBackend.h"
@@ -31,6 +31,7 @@ CViewerApp::CViewerApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 CViewerApp::~CViewerApp() {
     frame_.reset();
+    JoinRepair();
     if (imageLibraryUp_) FreeImage_DeInitialise();
 }
 
@@ -49,8 +50,12 @@ bool CViewerApp::InitInstance() {
     setWindowIcon(ProgramIcon());
 
     SettingsStore settings(MakeSettingsBackend());
-    // A recording cut off by a crash or a kill is made playable again.
-    RepairLastRecording(settings);
+    // A recording cut off by a crash or a kill is made playable again, off
+    // this thread so that the window is up at once whatever the file holds.
+    // The name is read here: the thread touches no settings. A recording
+    // started meanwhile waits for the repair before it opens its file.
+    repair_ =
+        std::thread([last = settings.GetString("AVI", "Last", "")] { RepairNamedRecording(last); });
     frame_ = std::make_unique<CMainFrame>(settings);
     frame_->show();
     frame_->setWindowTitle("Velarix");
@@ -59,11 +64,16 @@ bool CViewerApp::InitInstance() {
 
 int CViewerApp::ExitInstance(int loopResult) {
     frame_.reset();
+    JoinRepair();
     if (imageLibraryUp_) {
         FreeImage_DeInitialise();
         imageLibraryUp_ = false;
     }
     return loopResult;
+}
+
+void CViewerApp::JoinRepair() {
+    if (repair_.joinable()) repair_.join();
 }
 
 }  // namespace velarix

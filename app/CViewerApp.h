@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <memory>
+#include <thread>
 
 #include "settings/SettingsStore.h"
 
@@ -28,6 +29,10 @@ public:
     static std::shared_ptr<ISettingsBackend> MakeSettingsBackend();
 
 private:
+    void JoinRepair();
+
+    // Mends the last recording in the background while the window is up.
+    std::thread repair_;
     std::unique_ptr<CMainFrame> frame_;
     bool imageLibraryUp_ = false;
 };

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/AviRepair.h"
 #include "settings/SettingsStore.h"
 
 namespace velarix {
@@ -88,34 +89,6 @@ struct EncoderQuality {
     double value = 0;
 };
 EncoderQuality MapQuality(std::string_view encoderName, std::uint32_t quality);
-
-// What RepairUnfinishedAvi found.
-enum class AviRepairStatus {
-    Finished,       // a complete file, left alone
-    Repaired,       // an unfinished recording, made playable
-    InUse,          // being recorded right now, left alone
-    NotFound,       // no such file
-    NotRepairable,  // not an AVI this program writes, or a layout it cannot mend
-    Failed,         // reading or writing the file failed
-};
-struct AviRepairResult {
-    AviRepairStatus status = AviRepairStatus::NotFound;
-    std::int32_t frames = 0;  // frame periods the file holds afterwards
-};
-
-// A recording cut off by a crash or a kill has its frames on disk (the writer
-// hands every frame to the system as it is written) but neither its index nor
-// the sizes in its headers, and most players reject it. This walks the frame chunks that
-// made it to the disk, cuts off a half-written last one, appends the index and
-// writes the sizes and frame counts into the headers. A file another
-// recording holds open is not touched. CAviWriter::Open runs it on the
-// previous recording ("Last" in section "AVI") before starting the next one.
-AviRepairResult RepairUnfinishedAvi(const std::string& path);
-// Repairs the last recording ("Last" of section "AVI", with ".avi" as the
-// writer may have added it) when a crash or a kill left it unfinished; a
-// file being recorded by another running copy is locked and left alone.
-// `except` names a file not to touch.
-void RepairLastRecording(const SettingsStore& settings, const std::string& except = {});
 
 class CAviWriter {
 public:

@@ -245,7 +245,7 @@ bool WriteScreenshot(std::span<const std::uint32_t> screen, const std::string& p
 }
 
 bool SaveScreenshot(const SettingsStore& store, std::span<const std::uint32_t> screen,
-                    const SaveDialogFn& dialog) {
+                    const SaveDialogFn& dialog, const ConfirmReplaceFn& confirm) {
     const std::optional<std::string> name = MakeScreenshotName(store);
     std::string path;
     if (PromptIsSet(store)) {
@@ -267,6 +267,8 @@ bool SaveScreenshot(const SettingsStore& store, std::span<const std::uint32_t> s
         if (ImageFormatOfName(path, -1) == -1) {
             const int type = ClampImageFormat(static_cast<std::uint32_t>(chosen->typeIndex));
             path += kImageFormats[static_cast<std::size_t>(type)].Extension();
+            // The dialog asked about the name without the extension, if at all.
+            if (NameTaken(path) && !(confirm && confirm(path))) return false;
         }
     } else {
         if (!name) return false;

@@ -129,11 +129,17 @@ struct SaveDialogResult {
 // Runs the dialog; nothing when the user cancels.
 using SaveDialogFn = std::function<std::optional<SaveDialogResult>(const SaveDialogRequest&)>;
 
+// Asks whether the existing file `path` may be replaced; true for yes.
+using ConfirmReplaceFn = std::function<bool(const std::string& path)>;
+
 // The "Save screenshot" command. With "Prompt" 1 the dialog is asked for the
 // name and a successful save is remembered in "Last" and "LastDir"; otherwise
 // the screen is saved under a generated name and the dialog is never called.
+// The dialog's own question covers only the name as typed: when the type's
+// extension is added and the resulting file exists, `confirm` is asked, and
+// without a yes (or without `confirm`) nothing is written.
 // True when a file was written.
 bool SaveScreenshot(const SettingsStore& store, std::span<const std::uint32_t> screen,
-                    const SaveDialogFn& dialog);
+                    const SaveDialogFn& dialog, const ConfirmReplaceFn& confirm = {});
 
 }  // namespace velarix

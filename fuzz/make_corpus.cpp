@@ -3,7 +3,7 @@
 // fuzzer starts from inputs that already reach deep into the code.
 //
 // Usage: make_fuzz_corpus <corpus folder>  (writes link/, link_chunking/,
-// frame_record/ and jpeg_strip/ inside it)
+// frame_record/, jpeg_strip/ and avi_repair/ inside it)
 #include <FreeImage.h>
 
 #include <algorithm>
@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "AviBuilder.h"
 #include "LinkFuzzInput.h"
 #include "StreamBuilder.h"
 
@@ -353,6 +354,27 @@ void WriteJpegStripCorpus(const fs::path& dir) {
 
 }  // namespace
 
+// Recordings as a kill leaves them, cut off at the places that matter: in
+// the header, between frames, inside a frame; and one already finished.
+void WriteAviRepairCorpus(const fs::path& dir) {
+    const auto bytes = [](const std::string& text) { return ByteVec(text.begin(), text.end()); };
+    const std::string frames =
+        Frames(4, 33) + Chunk("00dc", "") + Chunk("JUNK", "pad") + Frames(2, 8);
+    const std::string whole = UnfinishedAvi(frames);
+    const std::size_t header = UnfinishedAvi("").size();
+    Write(dir, "unfinished", bytes(whole));
+    Write(dir, "no_frames", bytes(UnfinishedAvi("")));
+    Write(dir, "cut_in_header", bytes(whole.substr(0, 60)));
+    Write(dir, "cut_after_chunk_head", bytes(whole.substr(0, header + 6)));
+    Write(dir, "cut_in_frame", bytes(whole.substr(0, header + 50)));
+    Write(dir, "cut_in_last_frame", bytes(whole.substr(0, whole.size() - 3)));
+    Write(dir, "index_started", bytes(whole + "idx1" + Le32(0xFFFFFFFFu) + "00dc"));
+    Write(dir, "nested_stream_lists", bytes(UnfinishedAvi(Frames(1, 4), NestedStreamLists(3))));
+    std::string finished = whole;
+    finished.replace(4, 4, Le32(static_cast<std::uint32_t>(whole.size() - 8)));
+    Write(dir, "finished", bytes(finished));
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::cerr << "usage: make_fuzz_corpus <corpus folder>\n";
@@ -364,6 +386,7 @@ int main(int argc, char** argv) {
         WriteChunkingCorpus(root / "link_chunking");
         WriteFrameRecordCorpus(root / "frame_record");
         WriteJpegStripCorpus(root / "jpeg_strip");
+        WriteAviRepairCorpus(root / "avi_repair");
     } catch (const std::exception& e) {
         std::cerr << "make_fuzz_corpus: " << e.what() << "\n";
         return 1;

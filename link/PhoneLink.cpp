@@ -20,6 +20,7 @@ void CPhoneLink::AttachTransport(ILinkTransport& transport) {
     // A new connection starts unsynced, whatever the last one left behind.
     if (synced_ || helloSent_) ResetSync();
     transport_ = &transport;
+    ++connection_;
     rx_.clear();
     rxStart_ = 0;
     pending_.clear();

@@ -39,6 +39,9 @@ public:
     // connection are dropped, so they can never be read as the new stream.
     void AttachTransport(ILinkTransport& transport);
     bool IsOpen() const { return transport_ != nullptr; }
+    // Counts the connections attached so far: a sync with the same number
+    // is a re-sync of the same connection.
+    std::uint32_t Connection() const { return connection_; }
 
     // Received bytes, as the socket adapter read them. An empty block means
     // the socket reported data but had none: the peer has closed.
@@ -114,6 +117,7 @@ private:
 
     bool synced_ = false;
     bool helloSent_ = false;
+    std::uint32_t connection_ = 0;
     bool flipClosed_ = false;
     std::uint32_t statusValue_ = 0;
     std::uint32_t statusWord_ = 0;

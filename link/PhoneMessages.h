@@ -44,6 +44,7 @@ struct PhoneOptions {
     int jpegQuality = 50;
     int priority = 2;
     int timerDiv = 2;
+    bool operator==(const PhoneOptions&) const = default;
 };
 
 inline constexpr int kColorMode4096 = 0;

@@ -15,8 +15,14 @@ std::uint32_t SettingsStore::GetInt(std::string_view section, std::string_view k
     return backend_->ReadInt(section, key).value_or(fallback);
 }
 
+// A write that would store what is already there goes no further than the
+// read: the file keeps its bytes and its timestamp, and no temporary file,
+// fsync or rename happens. Re-syncs and dialogs write unchanged values often.
 void SettingsStore::WriteInt(std::string_view section, std::string_view key, int value) const {
-    if (backend_) backend_->WriteInt(section, key, static_cast<std::uint32_t>(value));
+    if (!backend_) return;
+    const auto word = static_cast<std::uint32_t>(value);
+    if (backend_->ReadInt(section, key) == word) return;
+    backend_->WriteInt(section, key, word);
 }
 
 std::string SettingsStore::GetString(std::string_view section, std::string_view key,
@@ -29,7 +35,9 @@ std::string SettingsStore::GetString(std::string_view section, std::string_view 
 
 void SettingsStore::WriteString(std::string_view section, std::string_view key,
                                 std::string_view value) const {
-    if (backend_) backend_->WriteString(section, key, value);
+    if (!backend_) return;
+    if (const auto stored = backend_->ReadString(section, key); stored && *stored == value) return;
+    backend_->WriteString(section, key, value);
 }
 
 int SettingsStore::GetCompression(int def) const {

@@ -1,6 +1,7 @@
 // The one access layer for persistent settings: integers and strings addressed
 // by section and key, read at the moment of use with an explicit default and
-// written straight through. Nothing is cached here or in the backends.
+// written straight through. Nothing is cached here or in the backends. A write
+// of the value already stored (same type) leaves the backend alone.
 //
 // A store without a backend stands for "no application object": every read
 // returns its default and every write is dropped.
@@ -38,8 +39,7 @@ public:
     void WriteInt(std::string_view section, std::string_view key, int value) const;
     std::string GetString(std::string_view section, std::string_view key,
                           std::string_view def = {}) const;
-    void WriteString(std::string_view section, std::string_view key,
-                     std::string_view value) const;
+    void WriteString(std::string_view section, std::string_view key, std::string_view value) const;
 
     // Section "General" accessors; the caller passes the default or the value.
     int GetCompression(int def) const;

@@ -34,6 +34,7 @@ public:
     void ZoomChanged() override { calls.push_back("zoom"); }
     void ConnectToRouter() override { calls.push_back("connect"); }
     void LinkLost() override { calls.push_back("link lost"); }
+    void ShowStatusMessage(const std::string& text) override { calls.push_back("note " + text); }
 
     std::vector<std::string> calls;
     std::vector<Repaint> repaints;

@@ -286,6 +286,44 @@ TEST(ViewRecording, FailedFrameStopsWithAMessage) {
     EXPECT_FALSE(r.State(cmd::kStopRecording).first);
 }
 
+namespace fs = std::filesystem;
+
+// The writer adds ".avi" to a name without it; an existing file of that name
+// is not replaced without a yes. The dialog itself asked about the rest.
+TEST(ViewRecording, AddedExtensionNeverReplacesAFileWithoutAYes) {
+    const fs::path dir = fs::temp_directory_path() / "velarix-replace-test";
+    fs::create_directories(dir);
+    std::ofstream((dir / "clip.avi").string()) << "keep";
+    struct Case {
+        const char* chosen;
+        std::optional<bool> answer;  // nothing: no question may be asked
+        bool records;
+    };
+    const Case cases[] = {
+        {"clip", false, false},
+        {"clip", true, true},
+        {"new", std::nullopt, true},
+        {"clip.avi", std::nullopt, true},
+    };
+    for (const Case& c : cases) {
+        Rig r;
+        r.Sync();
+        r.answer = (dir / c.chosen).string();
+        std::vector<std::string> asked;
+        r.view()->SetReplaceQuestionHook([&](const std::string& path) {
+            asked.push_back(path);
+            return c.answer.value_or(true);
+        });
+        r.Run(cmd::kStartRecording);
+        EXPECT_EQ(r.view()->RecordState() != kRecordIdle, c.records) << c.chosen;
+        EXPECT_EQ(asked, c.answer ? std::vector<std::string>{(dir / "clip.avi").string()}
+                                  : std::vector<std::string>{})
+            << c.chosen;
+        r.view()->StopRecording();
+    }
+    fs::remove_all(dir);
+}
+
 TEST(ViewRecording, CancelledDialogAndLinkLostDuringTheDialogStartNothing) {
     Rig r;
     r.Sync();

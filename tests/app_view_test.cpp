@@ -226,6 +226,56 @@ TEST(PhoneData, ClipboardTextTravelsAsLatin1BothWays) {
     EXPECT_EQ(f.transport.TakeSent(), (ByteVec{0x08, 0, 3, 0xE9, '?', '!'}));
 }
 
+// Counts the reads of the event settings, which every refresh of the command
+// states makes.
+class CountingBackend final : public ISettingsBackend {
+public:
+    std::optional<std::uint32_t> ReadInt(std::string_view section, std::string_view key) override {
+        if (section == "Events") ++eventReads;
+        return inner.ReadInt(section, key);
+    }
+    std::optional<std::string> ReadString(std::string_view section, std::string_view key) override {
+        return inner.ReadString(section, key);
+    }
+    void WriteInt(std::string_view section, std::string_view key, std::uint32_t value) override {
+        inner.WriteInt(section, key, value);
+    }
+    void WriteString(std::string_view section, std::string_view key,
+                     std::string_view value) override {
+        inner.WriteString(section, key, value);
+    }
+    MemorySettingsBackend inner;
+    int eventReads = 0;
+};
+
+// A phone that sends its clipboard text over and over: the command states are
+// refreshed on the frame's refresh timer, not once per message.
+TEST(PhoneData, ClipboardTextFloodRefreshesTheCommandStatesBoundedly) {
+    const auto backend = std::make_shared<CountingBackend>();
+    CMainFrame frame{SettingsStore(backend)};
+    frame.show();
+    RecordingTransport transport;
+    frame.View()->Core().SetRouterPort(4242);
+    frame.View()->Core().Link().AttachTransport(transport);
+    frame.View()->Core().Link().OnReceive(SyncBytes());
+    QTest::qWait(400);  // the refresh after the sync is done
+    backend->eventReads = 0;
+    frame.RefreshCommandStates();
+    const int perRefresh = backend->eventReads;
+    ASSERT_GT(perRefresh, 0);
+
+    backend->eventReads = 0;
+    for (int i = 0; i < 300; ++i) {
+        const auto digit = static_cast<std::uint8_t>('0' + i % 10);
+        frame.View()->Core().Link().OnReceive(Message(10, {0, 2, 'a', digit}));
+    }
+    EXPECT_EQ(QApplication::clipboard()->text(), "a9");
+    QTest::qWait(400);
+    EXPECT_LE(backend->eventReads, 2 * perRefresh);
+    EXPECT_GE(backend->eventReads, perRefresh);  // but the states are refreshed
+    frame.View()->Core().Shutdown();
+}
+
 TEST(WindowModes, ClosingWithStayInTrayHidesAndSendsBackgroundOptions) {
     Frame f;
     f.Sync();

@@ -471,6 +471,47 @@ TEST_F(CaptureTest, TypedNameAndSelectedTypeDecideTheFile) {
     EXPECT_EQ(Files().size(), std::size(cases));
 }
 
+// The dialog asks only about the name as typed; a file that exists under the
+// name with the type's extension added is replaced only after a yes.
+TEST_F(CaptureTest, AddedExtensionNeverReplacesAFileWithoutAYes) {
+    struct Case {
+        const char* typed;
+        const char* existing;
+        std::optional<bool> answer;  // nothing: no question may be asked
+        bool written;
+    };
+    const Case cases[] = {
+        {"shot", "shot.png", false, false},
+        {"shot", "shot.png", true, true},
+        {"free", "other.png", std::nullopt, true},
+        {"typed.png", "typed.png", std::nullopt, true},  // the dialog asked for this one
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.typed) + " " + c.existing);
+        fs::remove_all(dir_);
+        fs::create_directory(dir_);
+        Touch(c.existing);
+        ScriptedDialog dialog;
+        dialog.answer = SaveDialogResult{In(c.typed), kFormatPng};
+        std::vector<std::string> asked;
+        const ConfirmReplaceFn confirm = [&](const std::string& path) {
+            asked.push_back(path);
+            return c.answer.value_or(true);
+        };
+        EXPECT_EQ(SaveScreenshot(store_, TestScreen(), dialog.Fn(), confirm), c.written);
+        EXPECT_EQ(asked,
+                  c.answer ? std::vector<std::string>{In(c.existing)} : std::vector<std::string>{});
+        EXPECT_EQ(fs::file_size(In(c.existing)) > 1,
+                  (c.written && c.answer.value_or(false)) || std::string(c.typed) == c.existing);
+    }
+    // Without anyone to ask, nothing is replaced.
+    ScriptedDialog dialog;
+    dialog.answer = SaveDialogResult{In("shot"), kFormatPng};
+    Touch("shot.png");
+    EXPECT_FALSE(SaveScreenshot(store_, TestScreen(), dialog.Fn()));
+    EXPECT_EQ(fs::file_size(In("shot.png")), 1u);
+}
+
 TEST_F(CaptureTest, PromptTurnedOffDuringTheDialogLeavesLast) {
     ScriptedDialog dialog;
     dialog.answer = SaveDialogResult{In("pic.png"), kFormatPng};

@@ -1,9 +1,14 @@
 // SettingsStore over the memory and file backends: defaults, type separation,
 // the "General" accessors and the absence of any caching.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -116,6 +121,58 @@ TEST(SettingsStoreNoCache, TwoStoresOnOneFileSeeEachOthersWrites) {
     EXPECT_EQ(first.GetZoom(1), 3);
     EXPECT_EQ(first.GetString("Codecs", "MSVC-10000"), "0A0B");
     std::filesystem::remove_all(dir);
+}
+
+// Writing what is already stored must leave the file as it is: same bytes, same
+// inode (no rename), same timestamp, no temporary file. A value of the other
+// type or a different value is still written.
+TEST(SettingsStoreUnchangedWrites, LeaveTheFileAlone) {
+    namespace fs = std::filesystem;
+    std::string dir = (fs::temp_directory_path() / "velarix-store-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+    const std::string path = dir + "/Quillet.conf";
+    const SettingsStore store(std::make_shared<FileSettingsBackend>(path));
+    store.WriteInt("General", "Zoom", 2);
+    store.WriteString("Codecs", "Name", "abc");
+    store.WriteInt("General", "Negative", -5);
+
+    struct Case {
+        const char* what;
+        std::function<void()> write;
+        bool changes;
+    };
+    const Case cases[] = {
+        {"same int", [&] { store.WriteInt("General", "Zoom", 2); }, false},
+        {"same negative int", [&] { store.WriteInt("General", "Negative", -5); }, false},
+        {"same string", [&] { store.WriteString("Codecs", "Name", "abc"); }, false},
+        {"same accessor value", [&] { store.SetZoom(2); }, false},
+        {"other int", [&] { store.WriteInt("General", "Zoom", 3); }, true},
+        {"other string", [&] { store.WriteString("Codecs", "Name", "abd"); }, true},
+        {"string over int", [&] { store.WriteString("General", "Zoom", "3"); }, true},
+        {"int over string", [&] { store.WriteInt("Codecs", "Name", 0); }, true},
+        {"empty string for a missing key", [&] { store.WriteString("Codecs", "New", ""); }, true},
+    };
+    for (const auto& c : cases) {
+        struct stat before {};
+        ASSERT_EQ(::stat(path.c_str(), &before), 0);
+        std::ifstream in(path, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+        // Backdate the file so that a rewrite within the same clock tick shows.
+        const struct timespec old[2] = {{1, 0}, {1, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+        c.write();
+        struct stat after {};
+        ASSERT_EQ(::stat(path.c_str(), &after), 0);
+        std::ifstream again(path, std::ios::binary);
+        const std::string now{std::istreambuf_iterator<char>(again), {}};
+        const bool changed =
+            now != bytes || after.st_ino != before.st_ino || after.st_mtim.tv_sec != 1;
+        EXPECT_EQ(changed, c.changes) << c.what;
+    }
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++entries;
+    EXPECT_LE(entries, 2u);  // the file and its lock file, nothing left over
+    fs::remove_all(dir);
 }
 
 }  // namespace

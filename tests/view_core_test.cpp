@@ -3,6 +3,8 @@
 // switch between the connected and disconnected presentations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ViewDoubles.h"
 
 namespace velarix::test {
@@ -216,6 +218,27 @@ TEST(ViewCommands, ClipboardCommandsSendTheTextOrTheRequest) {
     EXPECT_EQ(v.host.clipboard, "hello");
 }
 
+// A paste longer than the phone takes is cut to its limit, which keeps the
+// stream in step, and the status bar says so.
+TEST(ViewCommands, OverlongPasteIsCutAndTheUserIsTold) {
+    for (const int id : {cmd::kEditPaste, cmd::kPasteToPhoneClipboard}) {
+        for (const std::size_t length :
+             {std::size_t{65535}, std::size_t{65536}, std::size_t{70000}}) {
+            ConnectedView v;
+            v.host.clipboard = std::string(length, 'x');
+            v.view.OnCommand(id);
+            const std::size_t kept = std::min<std::size_t>(length, 65535);
+            ASSERT_EQ(v.transport.sent.size(), 3 + kept) << length;
+            EXPECT_EQ(v.transport.sent[1], kept >> 8);
+            EXPECT_EQ(v.transport.sent[2], kept & 0xFF);
+            const std::vector<std::string> noted{
+                "note The text was shortened to its first 65535 of " + std::to_string(length) +
+                " characters: the phone takes no more at once."};
+            EXPECT_EQ(v.host.calls, length > 65535 ? noted : std::vector<std::string>{}) << length;
+        }
+    }
+}
+
 TEST(PhoneEvents, RaiseTheWindowAsTheEventSettingsSay) {
     struct Case {
         std::uint8_t code;
@@ -305,6 +328,41 @@ TEST(LinkLifecycle, DestroyingTheViewSaysByeOnAnActiveLink) {
     }
     EXPECT_EQ(transport.sent, ByteVec{0xFF});
     EXPECT_EQ(transport.closes, 1);
+}
+
+// A stream that falls out of step and finds its sync again on the same
+// connection: the phone gets Hello, Options and SyncAck each time, but the
+// window is brought forward only for the first sync of a connection.
+TEST(LinkLifecycle, ResyncOfTheSameConnectionDoesNotActivateAgain) {
+    const ByteVec outOfStep{0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    const ByteVec options{0x04, 0x01, 0x01, 0x01, 0x00, 0x32, 0x02, 0x02};
+    struct Case {
+        const char* what;
+        bool newConnection;
+        bool drawFrame;
+        bool activates;
+    };
+    const Case cases[] = {
+        {"re-sync", false, false, false},
+        {"re-sync after a frame", false, true, false},
+        {"a new connection", true, false, true},
+    };
+    for (const auto& c : cases) {
+        RecordingTransport second;  // outlives the view, which says Bye on it
+        ConnectedView v;
+        if (c.drawFrame) v.Feed(Message(0, FrameRecord(1, {{0, ByteVec(208, 0)}})));
+        v.transport.TakeSent();
+        v.Feed(outOfStep);  // Hello goes out again at once
+        ASSERT_EQ(v.view.ActiveLink(), nullptr) << c.what;
+        if (c.newConnection) v.view.Link().AttachTransport(second);
+        RecordingTransport& now = c.newConnection ? second : v.transport;
+        v.host.calls.clear();
+        v.Feed(SyncBytes());
+        EXPECT_EQ(now.sent, Concat({kHello, options, {0x01}})) << c.what;
+        const bool activated = std::count(v.host.calls.begin(), v.host.calls.end(), "activate") > 0;
+        EXPECT_EQ(activated, c.activates) << c.what;
+        EXPECT_EQ(v.view.Screen()[319 * 208], 0xFFFFFFFFu) << c.what;
+    }
 }
 
 }  // namespace

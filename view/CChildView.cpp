@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
+#include <filesystem>
 
 #include "capture/ScreenshotDialog.h"
 #include "capture/Screenshots.h"
@@ -86,6 +87,11 @@ CChildView::CChildView(SettingsStore settings, QWidget* parent)
     }
     // Recording ticks keep their rate as closely as the platform allows.
     timers_[std::size_t(kTimerRecording)]->setTimerType(Qt::PreciseTimer);
+    statusRefresh_.setSingleShot(true);
+    statusRefresh_.setInterval(0);
+    connect(&statusRefresh_, &QTimer::timeout, this, [this] {
+        if (!core_.ActiveLink()) ShowStatusPage();
+    });
     setFixedSize(FittingSize());
     ShowStatusPage();
 }
@@ -178,7 +184,9 @@ void CChildView::RepaintNow(int left, int top, int right, int bottom) {
 }
 
 void CChildView::RedrawAll() {
-    repaint();
+    // Queued rather than painted at once: a link that loses and regains its
+    // sync many times within one read is painted once, when the read is done.
+    update();
 }
 
 void CChildView::ShowStatusPage(bool show) {
@@ -197,7 +205,9 @@ void CChildView::ShowStatusPage() {
 }
 
 void CChildView::RefreshStatusPage() {
-    if (!core_.ActiveLink()) ShowStatusPage();
+    // Built once the current read is handled: a stream that keeps losing and
+    // finding its sync within one read rebuilds the page once.
+    if (!statusRefresh_.isActive()) statusRefresh_.start();
 }
 
 void CChildView::BuildStatusPage() {
@@ -350,7 +360,9 @@ std::optional<std::string> CChildView::AskVideoFileName(const std::string& initi
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-        dialog.setDefaultSuffix(QString());
+        // A name typed without an extension gets ".avi" from the dialog, so
+        // its own overwrite question covers the file really written.
+        dialog.setDefaultSuffix(QStringLiteral("avi"));
         dialog.setNameFilter(QStringLiteral("Video files (*.avi)"));
         if (!initialDir.empty()) dialog.setDirectory(QString::fromStdString(initialDir));
         if (!initialName.empty()) dialog.selectFile(QString::fromStdString(initialName));
@@ -360,9 +372,26 @@ std::optional<std::string> CChildView::AskVideoFileName(const std::string& initi
                 chosen = QDir::toNativeSeparators(files.front()).toStdString();
         }
     }
+    // The writer adds ".avi" to a name without "avi" in it; that file is
+    // not replaced without a yes either.
+    if (chosen && !chosen->empty() && chosen->find("avi") == std::string::npos &&
+        !ConfirmReplace(*chosen + ".avi"))
+        return std::nullopt;
     // The link may have gone while the dialog was open: nothing to record then.
     if (!core_.ActiveLink()) return std::nullopt;
     return chosen;
+}
+
+bool CChildView::ConfirmReplace(const std::string& path) {
+    std::error_code error;
+    // A dangling link counts: writing through it would create its target.
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) return true;
+    if (replaceHook_) return replaceHook_(path);
+    const QString name = QDir::toNativeSeparators(QString::fromStdString(path));
+    return QMessageBox::question(
+               window(), QStringLiteral("Confirm Save As"),
+               QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(name),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 void CChildView::ShowAviError(const std::string& text) {
@@ -389,6 +418,10 @@ void CChildView::StopRecordTimer() {
 void CChildView::SetStatusText(const std::string& text) {
     if (!text.empty() && !core_.ActiveLink()) return;
     emit statusTextChanged(QString::fromStdString(text));
+}
+
+void CChildView::ShowStatusMessage(const std::string& text) {
+    SetStatusText(text);
 }
 
 std::span<const std::uint32_t> CChildView::ScreenPixels() const {
@@ -449,9 +482,10 @@ void CChildView::CopyScreenToClipboard() {
 }
 
 void CChildView::SaveScreenshot() {
-    velarix::SaveScreenshot(core_.Settings(), core_.Screen(), [this](const SaveDialogRequest& r) {
-        return RunScreenshotSaveDialog(window(), r);
-    });
+    velarix::SaveScreenshot(
+        core_.Settings(), core_.Screen(),
+        [this](const SaveDialogRequest& r) { return RunScreenshotSaveDialog(window(), r); },
+        [this](const std::string& path) { return ConfirmReplace(path); });
 }
 
 void CChildView::ZoomChanged() {

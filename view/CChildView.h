@@ -30,6 +30,8 @@ public:
     using VideoDialogHook = std::function<std::optional<std::string>(
         const std::string& initialName, const std::string& initialDir)>;
     using AviErrorHook = std::function<void(const QString& text)>;
+    // Stand-in for the question whether an existing file may be replaced.
+    using ReplaceQuestionHook = std::function<bool(const std::string& path)>;
 
     explicit CChildView(SettingsStore settings, QWidget* parent = nullptr);
     ~CChildView() override;
@@ -65,6 +67,9 @@ public:
     void UseRecordWriter(IRecordWriter* writer);
     void SetVideoDialogHook(VideoDialogHook hook) { videoDialogHook_ = std::move(hook); }
     void SetAviErrorHook(AviErrorHook hook) { aviErrorHook_ = std::move(hook); }
+    void SetReplaceQuestionHook(ReplaceQuestionHook hook) { replaceHook_ = std::move(hook); }
+    // True when `path` does not exist or the user agrees to replace it.
+    bool ConfirmReplace(const std::string& path);
 
     // The setup command: the setup dialog, and after OK the relay port queried
     // again and the status page refreshed.
@@ -87,6 +92,7 @@ public:
     void ZoomChanged() override;
     void ConnectToRouter() override;
     void LinkLost() override;
+    void ShowStatusMessage(const std::string& text) override;
 
     // IRecorderHost
     std::optional<std::string> AskVideoFileName(const std::string& initialName,
@@ -130,6 +136,7 @@ private:
     ViewCore core_;
     CHtmlCtrl* statusPage_;
     std::array<QTimer*, 6> timers_{};  // view timers 1..5
+    QTimer statusRefresh_;
     std::unique_ptr<SocketTransport> transport_;
     QImage screenImage_;  // upright copy of the screen buffer, kept between paints
     bool framelessOutline_ = false;
@@ -138,6 +145,7 @@ private:
     Recorder recorder_;
     VideoDialogHook videoDialogHook_;
     AviErrorHook aviErrorHook_;
+    ReplaceQuestionHook replaceHook_;
 };
 
 }  // namespace velarix

@@ -86,7 +86,9 @@ ViewCore::ViewCore(IViewHost& host, SettingsStore settings)
     SetScreenSize(kScreenWidth, kScreenHeight);
 }
 
-ViewCore::~ViewCore() { Shutdown(); }
+ViewCore::~ViewCore() {
+    Shutdown();
+}
 
 void ViewCore::Shutdown() {
     link_.SetView(nullptr);
@@ -101,10 +103,13 @@ void ViewCore::SetScreenSize(int width, int height) {
     screenWidth_ = width;
     screenHeight_ = height;
     screen_.assign(static_cast<std::size_t>(std::max(0, width * height)), 0xFFFFFFFFu);
+    screenWritten_ = false;
 }
 
 void ViewCore::ClearScreen() {
+    if (!screenWritten_) return;
     std::fill(screen_.begin(), screen_.end(), 0xFFFFFFFFu);
+    screenWritten_ = false;
 }
 
 void ViewCore::RepaintLines(int left, int top, int right, int bottom) {
@@ -133,10 +138,13 @@ void ViewCore::SetActiveLink(CPhoneLink* link) {
     input_.SetLink(link);
     if (link) {
         host_.ShowStatusPage(false);
-        ApplyOptions();
+        const bool resync = activatedConnection_ == link->Connection();
+        if (!resync || storedOptions_ != options_) StoreOptions();
+        link->SendOptions(options_);
         // A failed send of the options has already dropped the link again.
         if (activeLink_ != link) return;
-        host_.ActivateMainWindow();
+        if (!resync) host_.ActivateMainWindow();
+        activatedConnection_ = link->Connection();
     } else {
         host_.ShowStatusPage(true);
         host_.RefreshStatusPage();
@@ -146,13 +154,18 @@ void ViewCore::SetActiveLink(CPhoneLink* link) {
 }
 
 void ViewCore::ApplyOptions() {
+    StoreOptions();
+    if (activeLink_) activeLink_->SendOptions(options_);
+}
+
+void ViewCore::StoreOptions() {
+    storedOptions_ = options_;
     settings_.SetCompression(options_.compression);
     settings_.SetInterlaced(options_.interlaced);
     settings_.SetColorMode(options_.colorMode);
     settings_.WriteInt(kSectionGeneral, "JpegQuality", options_.jpegQuality);
     settings_.WriteInt(kSectionGeneral, "Priority", options_.priority);
     settings_.WriteInt(kSectionGeneral, "TimerDiv", options_.timerDiv);
-    if (activeLink_) activeLink_->SendOptions(options_);
 }
 
 void ViewCore::SendPhoneOptions(bool hidden) {
@@ -241,10 +254,12 @@ bool ViewCore::OnCommand(int id) {
             if (!activeLink_) return true;
             const auto text = host_.ClipboardText();
             if (!text) return true;
-            if (id == cmd::kEditPaste)
-                activeLink_->SendText(*text);
-            else
-                activeLink_->SendPhoneClipboard(*text);
+            // The phone takes at most kMaxTextLength bytes; the rest is cut
+            // off, which keeps the stream in step, and the user is told.
+            const bool sent = id == cmd::kEditPaste ? activeLink_->SendText(*text)
+                                                    : activeLink_->SendPhoneClipboard(*text);
+            if (sent && text->size() > kMaxTextLength)
+                host_.ShowStatusMessage(ShortenedPasteText(text->size()));
             return true;
         }
         case cmd::kEditCopy:
@@ -324,6 +339,11 @@ void ViewCore::OnTimer(int id) {
         default:
             break;
     }
+}
+
+std::string ViewCore::ShortenedPasteText(std::size_t length) {
+    return "The text was shortened to its first " + std::to_string(kMaxTextLength) + " of " +
+           std::to_string(length) + " characters: the phone takes no more at once.";
 }
 
 std::string ViewCore::StatusPaneText() const {

@@ -28,7 +28,8 @@ class IViewHost {
 public:
     // Redraw this client rectangle now, without erasing.
     virtual void RepaintNow(int left, int top, int right, int bottom) = 0;
-    // Redraw the whole view now (the active link changed, the zoom changed).
+    // Redraw the whole view (the active link changed, the zoom changed), at
+    // the latest when the current input is handled.
     virtual void RedrawAll() = 0;
     virtual void ShowStatusPage(bool show) = 0;
     virtual void RefreshStatusPage() = 0;
@@ -52,6 +53,8 @@ public:
     virtual void ConnectToRouter() = 0;
     // The link is gone: stop a running recording.
     virtual void LinkLost() {}
+    // A note for the user in the status bar.
+    virtual void ShowStatusMessage(const std::string& /*text*/) {}
 
 protected:
     ~IViewHost() = default;
@@ -99,6 +102,8 @@ public:
     // link is active, Connect otherwise.
     bool ToolbarShowsDisconnect() const;
     void OnTimer(int id);
+    // The status-bar note after a paste longer than the phone takes.
+    static std::string ShortenedPasteText(std::size_t length);
     // Status-bar pane 101: the phone's status value in units of 1024.
     std::string StatusPaneText() const;
 
@@ -106,7 +111,10 @@ public:
     void OnLinkSynced(CPhoneLink& link) override;
     void OnLinkLost(CPhoneLink& link) override;
     void SetScreenSize(int width, int height) override;
-    std::span<std::uint32_t> ScreenPixels() override { return screen_; }
+    std::span<std::uint32_t> ScreenPixels() override {
+        screenWritten_ = true;
+        return screen_;
+    }
     void RepaintLines(int left, int top, int right, int bottom) override;
     void RefreshStatusPage() override;
     void OnPhoneClipboardText(Bytes text) override;
@@ -115,6 +123,7 @@ public:
 
 private:
     void SetOption(int PhoneOptions::*field, int value);
+    void StoreOptions();
     bool ToggleFlag(std::string_view section, std::string_view key);
 
     IViewHost& host_;
@@ -129,6 +138,13 @@ private:
     int zoom_ = 1;
     std::uint16_t routerPort_ = 0;
     bool frameReady_ = false;
+    bool screenWritten_ = false;  // false: every pixel is still white
+    // The options as last stored, and the connection the window was last
+    // brought forward for: a stream that keeps falling out of step re-syncs
+    // the same connection again and again, and each time costs no more than
+    // the messages the phone needs.
+    std::optional<PhoneOptions> storedOptions_;
+    std::optional<std::uint32_t> activatedConnection_;
 };
 
 }  // namespace velarix
