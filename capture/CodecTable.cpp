@@ -16,6 +16,14 @@ extern "C" {
 #include <system_error>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#elif defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "capture/CodecOptions.h"
 #include "capture/CompressorState.h"
 #include "capture/FfmpegHandles.h"
@@ -153,6 +161,16 @@ bool TryEncoder(const AVCodec* codec) {
     return gotPacket;
 }
 
+// Lowers the calling thread to the lowest scheduling priority.
+void LowerThreadPriority() {
+#if defined(__linux__)
+    // On Linux the nice value is per thread.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 19);
+#elif defined(_WIN32)
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
+#endif
+}
+
 }  // namespace
 
 CodecTable::CodecTable() = default;
@@ -177,7 +195,10 @@ void CodecTable::StartEnumeration() {
     // busy as its last act); collect it before starting the next one.
     if (worker_.joinable()) worker_.join();
     try {
-        worker_ = std::thread([this] { Fill(); });
+        worker_ = std::thread([this] {
+            LowerThreadPriority();
+            Fill();
+        });
     } catch (const std::system_error&) {
         // No thread to be had: LookupCodec enumerates on its own thread.
         busy_.store(0, std::memory_order_release);
@@ -198,10 +219,7 @@ void CodecTable::Fill() {
         std::vector<std::uint32_t> usedTags;
         for (const Candidate& candidate : WalkEncoders(filter_)) {
             if (filled == kMaxEntries) break;
-            if (stopping_.load(std::memory_order_relaxed)) {
-                filled = 0;
-                break;
-            }
+            if (stopping_.load(std::memory_order_relaxed)) break;
             const AVCodec* codec = candidate.codec;
             std::uint32_t tag = 0;
             if (avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) != 1) continue;
@@ -218,12 +236,26 @@ void CodecTable::Fill() {
             entry.enumerationIndex = candidate.walkIndex;
             entry.configurable = EncoderHasOptions(codec);
             usedTags.push_back(tag);
-            ++filled;
+            // The entry first, then the count that makes it visible.
+            count_.store(++filled, std::memory_order_release);
+            Notify();
         }
     }
-    // Entries first, then the count that makes them visible, then not busy.
-    count_.store(filled, std::memory_order_release);
     busy_.store(0, std::memory_order_release);
+    Notify();
+}
+
+void CodecTable::Notify() {
+    // Taking the lock orders the change before a waiter's check of it.
+    { const std::lock_guard<std::mutex> lock(progressMutex_); }
+    progress_.notify_all();
+}
+
+int CodecTable::FindPublished(std::string_view label) const {
+    const int count = Count();
+    for (int i = 0; i < count; ++i)
+        if (FormatCodecLabel(Entry(i)) == label) return i;
+    return -1;
 }
 
 bool CodecTable::Busy() const {
@@ -250,9 +282,19 @@ int CodecTable::FindCodecByLabel(std::string_view label) const {
 }
 
 const CodecInfo* CodecTable::LookupCodec(std::string_view label) {
-    for (int check = 0; check < 20 && Busy(); ++check)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (Busy()) return nullptr;
+    // No label matches an empty one: the first entry is the answer then.
+    const auto known = [&] {
+        return !Busy() || (label.empty() ? Count() > 0 : FindPublished(label) >= 0);
+    };
+    {
+        std::unique_lock<std::mutex> lock(progressMutex_);
+        progress_.wait_for(lock, std::chrono::seconds(2), known);
+    }
+    if (Busy()) {
+        if (label.empty() && Count() > 0) return &Entry(0);
+        const int found = FindPublished(label);
+        return found >= 0 ? &Entry(found) : nullptr;
+    }
     if (Count() == 0) EnumerateCodecs();
     if (Count() == 0) return nullptr;
     return &Entry(FindCodecByLabel(label));

@@ -65,6 +65,10 @@ public:
     void UseRecordWriter(IRecordWriter* writer);
     void SetVideoDialogHook(VideoDialogHook hook) { videoDialogHook_ = std::move(hook); }
     void SetAviErrorHook(AviErrorHook hook) { aviErrorHook_ = std::move(hook); }
+    // The recording's clock (tests); null restores the monotonic clock.
+    void SetRecordClock(Recorder::Clock clock) { recorder_.SetClock(std::move(clock)); }
+    // Waits until the writer has taken every frame handed over so far.
+    void WaitForRecordWriter() { recorder_.WaitForWriter(); }
 
     // The setup command: the setup dialog, and after OK the relay port queried
     // again and the status page refreshed.

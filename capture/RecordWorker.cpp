@@ -1,0 +1,139 @@
+#include "capture/RecordWorker.h"
+
+#include <algorithm>
+#include <system_error>
+#include <utility>
+
+#include "capture/AviWriter.h"
+#include "capture/Recorder.h"
+
+namespace velarix {
+
+RecordWorker::RecordWorker(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
+
+RecordWorker::~RecordWorker() {
+    Close(0);
+}
+
+RecordWorker::OpenResult RecordWorker::Open(IRecordWriter& writer) {
+    Close(0);
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        queue_.clear();
+        opened_ = false;
+        openResult_ = OpenResult{};
+        busy_ = false;
+        failed_ = false;
+        closing_ = false;
+        closePeriods_ = 0;
+    }
+    try {
+        thread_ = std::thread([this, &writer] { Run(&writer); });
+    } catch (const std::system_error&) {
+        return {kAviErrMemory, "Failed to initialize AVI Engine (NO MEMORY)."};
+    }
+    OpenResult result;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return opened_; });
+        result = openResult_;
+    }
+    // A failed open ends the worker by itself.
+    if (result.code != 0) thread_.join();
+    return result;
+}
+
+bool RecordWorker::Submit(std::span<const std::uint32_t> pixels, std::int64_t position) {
+    if (!thread_.joinable()) return false;
+    std::vector<std::uint32_t> buffer;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (failed_ || closing_ || queue_.size() >= capacity_) return false;
+        if (!spare_.empty()) {
+            buffer = std::move(spare_.back());
+            spare_.pop_back();
+        }
+    }
+    // The copy is made outside the lock: the worker keeps encoding meanwhile.
+    buffer.assign(pixels.begin(), pixels.end());
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back(Frame{std::move(buffer), position});
+    }
+    wake_.notify_one();
+    return true;
+}
+
+bool RecordWorker::Failed() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return failed_;
+}
+
+void RecordWorker::WaitIdle() {
+    if (!thread_.joinable()) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return queue_.empty() && !busy_; });
+}
+
+void RecordWorker::Close(std::int64_t periods) {
+    if (!thread_.joinable()) return;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        closing_ = true;
+        closePeriods_ = periods;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+void RecordWorker::Run(IRecordWriter* writer) {
+    OpenResult opened;
+    opened.code = writer->Open();
+    if (opened.code != 0) {
+        opened.errorText = writer->ErrorText();
+        writer->Close();
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        openResult_ = opened;
+        opened_ = true;
+    }
+    done_.notify_all();
+    if (opened.code != 0) return;
+
+    bool failed = false;
+    for (;;) {
+        Frame frame;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [this] { return !queue_.empty() || closing_; });
+            if (queue_.empty()) break;  // closing, and every frame written
+            frame = std::move(queue_.front());
+            queue_.pop_front();
+            busy_ = true;
+        }
+        // After a failed write the rest is dropped: the recording is ending.
+        if (!failed) {
+            while (writer->FrameCount() < frame.position) writer->SkipFrame();
+            failed = writer->AddFrame(frame.pixels) != 0;
+        }
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            busy_ = false;
+            failed_ = failed_ || failed;
+            spare_.push_back(std::move(frame.pixels));
+        }
+        done_.notify_all();
+    }
+    std::int64_t periods = 0;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        periods = closePeriods_;
+    }
+    // The periods after the last frame belong to the recording too.
+    if (!failed)
+        while (writer->FrameCount() < periods) writer->SkipFrame();
+    writer->Close();
+}
+
+}  // namespace velarix
