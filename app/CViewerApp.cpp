@@ -5,6 +5,7 @@
 #include "app/CMainFrame.h"
 #include "app/Icons.h"
 #include "capture/AviWriter.h"
+#include "capture/CodecTable.h"
 
 #ifdef _WIN32
 #include "settings/RegistrySettingsBackend.h"
@@ -38,6 +39,9 @@ std::shared_ptr<ISettingsBackend> CViewerApp::MakeSettingsBackend() {
 }
 
 bool CViewerApp::InitInstance() {
+    // Trying every encoder takes a while; done now, at the lowest priority,
+    // it is over long before a first recording asks for its compressor.
+    CodecTable::Instance().StartEnumeration();
     // Every plugin, not only local ones: BMP, JPEG and PNG are needed.
     FreeImage_Initialise(FALSE);
     imageLibraryUp_ = true;

@@ -48,5 +48,23 @@ TEST(CodecTableThreads, StartsRacingForOneEnumeration) {
     EXPECT_GT(table.Count(), 0);
 }
 
+TEST(CodecTableThreads, LookupTakesItsEntryWhileTheRestIsStillBeingTried) {
+    CodecTable full;
+    full.EnumerateCodecs();
+    ASSERT_GE(full.Count(), 3);
+    const CodecInfo& wanted = full.Entry(2);
+    const std::string label = CodecTable::FormatCodecLabel(wanted);
+    CodecTable table;
+    table.StartEnumeration();
+    // Published entries are read here while the worker writes the next ones.
+    const CodecInfo* found = nullptr;
+    for (int attempt = 0; attempt < 30 && found == nullptr; ++attempt)
+        found = table.LookupCodec(label);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->name, wanted.name);
+    EXPECT_EQ(found->description, wanted.description);
+    while (table.Busy()) std::this_thread::yield();
+}
+
 }  // namespace
 }  // namespace velarix
