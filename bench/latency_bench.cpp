@@ -599,7 +599,7 @@ int main(int argc, char** argv) {
 
     if (!options.record.isEmpty()) {
         // As the program does at start-up.
-        velarix::CodecTable::Instance().StartEnumeration();
+        velarix::CodecTable::Instance().StartEnumeration(velarix::CodecTable::Priority::Low);
         const std::vector<double> first = FirstFrameTimes(options, runtime.path(), 10);
         if (!first.empty())
             std::printf(

@@ -187,16 +187,25 @@ CodecTable& CodecTable::Instance() {
     return table;
 }
 
-void CodecTable::StartEnumeration() {
-    if (Count() > 0) return;
+bool CodecTable::Done() const {
+    return Count() > 0 && complete_.load(std::memory_order_acquire);
+}
+
+void CodecTable::StartEnumeration(Priority priority) {
+    if (Done()) return;
     int idle = 0;
     if (!busy_.compare_exchange_strong(idle, 1, std::memory_order_acq_rel)) return;
-    // A worker that ran before found nothing and has finished (it cleared
-    // busy as its last act); collect it before starting the next one.
+    // A hand-over asked of a worker that had already finished is void.
+    handOver_.store(false, std::memory_order_relaxed);
+    // A worker that ran before found nothing or handed its work over, and has
+    // finished (it cleared busy as its last act); collect it before starting
+    // the next one.
     if (worker_.joinable()) worker_.join();
+    const bool low = priority == Priority::Low;
+    lowPriority_.store(low, std::memory_order_relaxed);
     try {
-        worker_ = std::thread([this] {
-            LowerThreadPriority();
+        worker_ = std::thread([this, low] {
+            if (low) LowerThreadPriority();
             Fill();
         });
     } catch (const std::system_error&) {
@@ -206,20 +215,31 @@ void CodecTable::StartEnumeration() {
 }
 
 void CodecTable::EnumerateCodecs() {
-    if (Count() > 0) return;
+    if (Done()) return;
     int idle = 0;
     if (!busy_.compare_exchange_strong(idle, 1, std::memory_order_acq_rel)) return;
+    // A hand-over asked of a worker that had already finished is void.
+    handOver_.store(false, std::memory_order_relaxed);
+    lowPriority_.store(false, std::memory_order_relaxed);
     Fill();
 }
 
 void CodecTable::Fill() {
     const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
-    int filled = 0;
+    // Goes on where an enumeration that handed its work over stopped.
+    int filled = Count();
+    bool finished = true;
     if (avi != nullptr) {
-        std::vector<std::uint32_t> usedTags;
-        for (const Candidate& candidate : WalkEncoders(filter_)) {
+        std::vector<std::uint32_t>& usedTags = usedTags_;
+        const std::vector<Candidate> candidates = WalkEncoders(filter_);
+        for (; resumeAt_ < candidates.size(); ++resumeAt_) {
             if (filled == kMaxEntries) break;
-            if (stopping_.load(std::memory_order_relaxed)) break;
+            if (stopping_.load(std::memory_order_relaxed) ||
+                handOver_.exchange(false, std::memory_order_relaxed)) {
+                finished = false;
+                break;
+            }
+            const Candidate& candidate = candidates[resumeAt_];
             const AVCodec* codec = candidate.codec;
             std::uint32_t tag = 0;
             if (avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) != 1) continue;
@@ -241,6 +261,8 @@ void CodecTable::Fill() {
             Notify();
         }
     }
+    if (finished) resumeAt_ = 0;  // a table left empty may be tried again
+    complete_.store(finished, std::memory_order_release);
     busy_.store(0, std::memory_order_release);
     Notify();
 }
@@ -286,6 +308,10 @@ const CodecInfo* CodecTable::LookupCodec(std::string_view label) {
     const auto known = [&] {
         return !Busy() || (label.empty() ? Count() > 0 : FindPublished(label) >= 0);
     };
+    // A worker at the lowest priority may be starved on a busy machine: it
+    // hands the rest over at the next encoder, and this thread goes on.
+    if (!known() && lowPriority_.load(std::memory_order_relaxed))
+        handOver_.store(true, std::memory_order_relaxed);
     {
         std::unique_lock<std::mutex> lock(progressMutex_);
         progress_.wait_for(lock, std::chrono::seconds(2), known);
@@ -295,7 +321,7 @@ const CodecInfo* CodecTable::LookupCodec(std::string_view label) {
         const int found = FindPublished(label);
         return found >= 0 ? &Entry(found) : nullptr;
     }
-    if (Count() == 0) EnumerateCodecs();
+    if (!Done()) EnumerateCodecs();
     if (Count() == 0) return nullptr;
     return &Entry(FindCodecByLabel(label));
 }

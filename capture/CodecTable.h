@@ -14,12 +14,14 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace velarix {
 
@@ -48,12 +50,15 @@ public:
     // The one table of the process.
     static CodecTable& Instance();
 
-    // Starts EnumerateCodecs on a new worker thread when the table is empty
-    // and no enumeration runs; busy is set before this returns. The worker
-    // runs at the lowest priority, so that trying every encoder at start-up
-    // does not take time from the screen.
-    void StartEnumeration();
-    // Fills the table on the calling thread (busy while it runs).
+    enum class Priority { Normal, Low };
+    // Starts EnumerateCodecs on a new worker thread when the table is not
+    // filled and no enumeration runs; busy is set before this returns. A
+    // worker of Priority::Low (the program's start-up) runs at the lowest
+    // priority, so that trying every encoder does not take time from the
+    // screen; a LookupCodec that has to wait for it takes the rest over.
+    void StartEnumeration(Priority priority = Priority::Normal);
+    // Fills the table on the calling thread (busy while it runs), going on
+    // where a worker that handed its work over stopped.
     void EnumerateCodecs();
 
     bool Busy() const;
@@ -85,6 +90,8 @@ public:
 private:
     // The enumeration proper; the caller holds the busy flag.
     void Fill();
+    // Filled completely, with at least one entry.
+    bool Done() const;
     // Wakes LookupCodec after an entry was published or the enumeration ended.
     void Notify();
     // The index of the published entry labelled `label`, or -1.
@@ -95,6 +102,13 @@ private:
     std::atomic<int> count_{0};
     std::atomic<int> busy_{0};
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> lowPriority_{false};
+    std::atomic<bool> handOver_{false};
+    std::atomic<bool> complete_{false};
+    // Where an enumeration goes on and the tags it has given out; touched
+    // only by the holder of the busy flag.
+    std::size_t resumeAt_ = 0;
+    std::vector<std::uint32_t> usedTags_;
     std::mutex progressMutex_;
     std::condition_variable progress_;
     // Touched only by the thread that won the busy flag and by the destructor.
