@@ -15,12 +15,14 @@ RecordWorker::~RecordWorker() {
     Close(0);
 }
 
-RecordWorker::OpenResult RecordWorker::Open(IRecordWriter& writer) {
+std::optional<RecordWorker::OpenResult> RecordWorker::Open(IRecordWriter& writer,
+                                                           std::chrono::milliseconds wait) {
     Close(0);
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         queue_.clear();
         opened_ = false;
+        resultTaken_ = false;
         openResult_ = OpenResult{};
         busy_ = false;
         failed_ = false;
@@ -30,16 +32,25 @@ RecordWorker::OpenResult RecordWorker::Open(IRecordWriter& writer) {
     try {
         thread_ = std::thread([this, &writer] { Run(&writer); });
     } catch (const std::system_error&) {
-        return {kAviErrMemory, "Failed to initialize AVI Engine (NO MEMORY)."};
+        return OpenResult{kAviErrMemory, "Failed to initialize AVI Engine (NO MEMORY)."};
     }
-    OpenResult result;
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return opened_; });
+        if (!done_.wait_for(lock, wait, [this] { return opened_; })) return std::nullopt;
+    }
+    return TakeOpenResult();
+}
+
+std::optional<RecordWorker::OpenResult> RecordWorker::TakeOpenResult() {
+    OpenResult result;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!opened_ || resultTaken_) return std::nullopt;
+        resultTaken_ = true;
         result = openResult_;
     }
     // A failed open ends the worker by itself.
-    if (result.code != 0) thread_.join();
+    if (result.code != 0 && thread_.joinable()) thread_.join();
     return result;
 }
 
@@ -72,7 +83,9 @@ bool RecordWorker::Failed() const {
 void RecordWorker::WaitIdle() {
     if (!thread_.joinable()) return;
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    // Frames queued before a failed open are never written.
+    done_.wait(lock,
+               [this] { return opened_ && (openResult_.code != 0 || (queue_.empty() && !busy_)); });
 }
 
 void RecordWorker::Close(std::int64_t periods) {

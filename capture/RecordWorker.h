@@ -6,15 +6,18 @@
 // as skipped instead of waiting.
 //
 // Every call on the writer (open, frames, close) runs on the worker thread.
-// The GUI thread waits only for the open, whose result it must show, and for
-// the close, after which the file is whole.
+// The GUI thread waits a moment for the open, whose result it must show (an
+// open that takes longer reports at a later tick), and for the close, after
+// which the file is whole.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -39,16 +42,20 @@ public:
         std::int32_t code = 0;  // writer.Open()'s result, 0 on success
         std::string errorText;  // the writer's text of a failed open
     };
-    // Starts the worker and opens `writer` on it; waits for the result. A
-    // failed open is closed again on the worker and leaves no thread behind.
-    OpenResult Open(IRecordWriter& writer);
+    // Starts the worker and opens `writer` on it; waits up to `wait` for the
+    // result, nothing when the open takes longer (TakeOpenResult has it
+    // later; frames submitted meanwhile wait for it). A failed open is closed
+    // again on the worker and ends the thread.
+    std::optional<OpenResult> Open(IRecordWriter& writer, std::chrono::milliseconds wait);
+    // The result of an open that Open did not wait for, once it is there.
+    std::optional<OpenResult> TakeOpenResult();
     // Copies `pixels` as the frame of period `position` (periods never go
     // back). False when the queue is full, no recording is open, or a write
     // failed: nothing is queued then.
     bool Submit(std::span<const std::uint32_t> pixels, std::int64_t position);
     // True once a frame write failed; the frames after it are dropped.
     bool Failed() const;
-    // Waits until every queued frame has been written.
+    // Waits until the open is over and every queued frame has been written.
     void WaitIdle();
     // Writes the queued frames, extends the recording to `periods` periods,
     // closes the writer and ends the thread; waits for all of it.
@@ -69,6 +76,7 @@ private:
     std::deque<Frame> queue_;
     std::vector<std::vector<std::uint32_t>> spare_;  // buffers to reuse
     bool opened_ = false;                            // the open's result is in openResult_
+    bool resultTaken_ = false;
     OpenResult openResult_;
     bool busy_ = false;  // a frame is being written
     bool failed_ = false;

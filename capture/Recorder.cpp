@@ -103,18 +103,18 @@ bool Recorder::StartNew() {
     writer_->SetFormat(recordFormat_);
     writer_->SetFileName(path);
     writer_->EnsureAviExtension();
-    // The writer opens (and on failure closes) on its own thread.
-    const RecordWorker::OpenResult opened = worker_.Open(*writer_);
-    if (opened.code != 0) {
-        if (!opened.errorText.empty()) host_.ShowAviError(opened.errorText);
+    // The writer opens (and on failure closes) on its own thread. An open
+    // that takes longer than a moment (a compressor list still being made, a
+    // slow encoder) does not hold the screen up: the recording runs, its
+    // frames wait for the open, and a later tick shows a failure.
+    const std::optional<RecordWorker::OpenResult> opened = worker_.Open(*writer_, kOpenWait);
+    if (opened && opened->code != 0) {
+        if (!opened->errorText.empty()) host_.ShowAviError(opened->errorText);
         return false;
     }
-
-    // The name as chosen, before ".avi" may have been added: a name without a
-    // number then offers nothing next time, as the screenshots do.
-    settings_.WriteString(kSectionAvi, kKeyLast, path);
-    const PathParts parts = SplitPath(path);
-    settings_.WriteString(kSectionAvi, kKeyLastDir, parts.drive + parts.dir);
+    chosenPath_ = path;
+    openPending_ = !opened;
+    if (opened) RememberPath();
 
     recordState_ = kRecordRunning;
     fps_ = FramesPerSecond();
@@ -123,6 +123,31 @@ bool Recorder::StartNew() {
     periods_ = 0;
     host_.StartRecordTimer(TimerPeriod());
     return true;
+}
+
+void Recorder::RememberPath() {
+    // The name as chosen, before ".avi" may have been added: a name without a
+    // number then offers nothing next time, as the screenshots do.
+    settings_.WriteString(kSectionAvi, kKeyLast, chosenPath_);
+    const PathParts parts = SplitPath(chosenPath_);
+    settings_.WriteString(kSectionAvi, kKeyLastDir, parts.drive + parts.dir);
+}
+
+bool Recorder::CheckOpen() {
+    if (!openPending_) return true;
+    const std::optional<RecordWorker::OpenResult> opened = worker_.TakeOpenResult();
+    if (!opened) return true;
+    openPending_ = false;
+    if (opened->code == 0) {
+        RememberPath();
+        return true;
+    }
+    // A failed start, only later: idle again, and the reason in the box.
+    recordState_ = kRecordIdle;
+    host_.StopRecordTimer();
+    host_.SetStatusText(std::string());
+    if (!opened->errorText.empty()) host_.ShowAviError(opened->errorText);
+    return false;
 }
 
 void Recorder::TogglePause() {
@@ -141,11 +166,17 @@ void Recorder::StopRecording() {
     // Waits for the queued frames and the file's index: the file is whole
     // when this returns.
     worker_.Close(periods_);
+    if (openPending_) {
+        openPending_ = false;
+        const std::optional<RecordWorker::OpenResult> opened = worker_.TakeOpenResult();
+        if (opened && opened->code == 0) RememberPath();
+    }
     host_.SetStatusText(std::string());
 }
 
 void Recorder::OnRecordTimer() {
     if (recordState_ == kRecordIdle) return;
+    if (!CheckOpen()) return;
     if (worker_.Failed()) {
         host_.StopRecordTimer();
         host_.ShowAviError(std::string(kAviFrameFailed));

@@ -10,6 +10,7 @@
 // and the video is as long as the time it recorded.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -145,6 +146,11 @@ private:
     bool FrameDue() const { return frameReady_ || host_.FrameReady(); }
     void Pause();
     void Resume();
+    // "Last" and "LastDir" after a successful open.
+    void RememberPath();
+    // Takes the result of an open still running at the start; false when it
+    // failed and the recording is over.
+    bool CheckOpen();
     // The period the clock is in: elapsed recording time / period, rounded,
     // so that a timer firing a little early or late lands on its own period.
     std::int64_t PeriodNow() const;
@@ -160,6 +166,10 @@ private:
 
     Clock clock_;
     RecordWorker worker_;
+    // How long a start waits for the writer to open before it goes on.
+    static constexpr std::chrono::milliseconds kOpenWait{30};
+    std::string chosenPath_;
+    bool openPending_ = false;
     int fps_ = kDefaultFps;  // fixed at the start
     // The start by the clock, and the paused time left out since.
     std::int64_t startNs_ = 0;

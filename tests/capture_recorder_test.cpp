@@ -29,6 +29,10 @@ public:
         if (fileName.find("avi") == std::string::npos) fileName += ".avi";
     }
     std::int32_t Open() override {
+        {
+            std::unique_lock<std::mutex> lock(gate);
+            gateChanged.wait(lock, [this] { return !holdOpen; });
+        }
         ++opens;
         error = openResult == 0 ? std::string() : openError;
         if (openResult == 0) frameCount = 0;
@@ -66,10 +70,10 @@ public:
     int opens = 0;
     int closes = 0;
 
-    void Hold(bool on) {
+    void Hold(bool on, bool open = false) {
         {
             const std::lock_guard<std::mutex> lock(gate);
-            hold = on;
+            (open ? holdOpen : hold) = on;
         }
         gateChanged.notify_all();
     }
@@ -81,6 +85,7 @@ public:
     std::mutex gate;
     std::condition_variable gateChanged;
     bool hold = false;
+    bool holdOpen = false;  // an open that takes its time
     int entered = 0;
 };
 
@@ -420,6 +425,41 @@ TEST(RecorderWorker, FullQueueSkipsAndTheNextTickWritesTheScreenAsItIs) {
     EXPECT_EQ(r.writer.written, (std::vector<std::int32_t>{0, 1, 2, 3, 5}));
     EXPECT_EQ(r.writer.firstPixels, (std::vector<std::uint32_t>{0xFFFFFF, 101, 102, 103, 555}));
     EXPECT_EQ(r.writer.frameCount, 6);
+}
+
+TEST(RecorderWorker, SlowOpenRecordsMeanwhileAndReportsAtALaterTick) {
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "the open fails" : "the open succeeds");
+        Rig r;
+        r.writer.Hold(true, true);
+        if (fails) {
+            r.writer.openResult = 5;
+            r.writer.openError = "Failed to initialize AVI Engine (FILE OPEN ERROR).";
+        }
+        ASSERT_TRUE(r.Start("/videos/slow1.avi"));  // the screen is not held up
+        EXPECT_EQ(r.host.timer, 200);
+        EXPECT_EQ(r.Str("Last"), "<none>");
+        r.recorder.OnRecordTimer();  // the frame waits for the open
+        r.writer.Hold(false, true);
+        r.recorder.WaitForWriter();
+        r.now += r.period;
+        r.recorder.OnRecordTimer();
+        if (fails) {
+            EXPECT_EQ(r.recorder.RecordState(), kRecordIdle);
+            EXPECT_EQ(r.host.errors, std::vector<std::string>{
+                                         "Failed to initialize AVI Engine (FILE OPEN ERROR)."});
+            EXPECT_EQ(r.host.timer, 0);
+            EXPECT_EQ(r.Str("Last"), "<none>");
+            EXPECT_TRUE(r.writer.written.empty());
+        } else {
+            EXPECT_EQ(r.recorder.RecordState(), kRecordRunning);
+            EXPECT_TRUE(r.host.errors.empty());
+            EXPECT_EQ(r.Str("Last"), "/videos/slow1.avi");
+            EXPECT_EQ(r.writer.written, std::vector<std::int32_t>{0});
+        }
+        r.recorder.StopRecording();
+        EXPECT_EQ(r.writer.closes, 1);
+    }
 }
 
 TEST(RecorderWorker, StopPauseAndDestructionWaitForEveryQueuedFrame) {
