@@ -7,7 +7,32 @@
 #include "capture/AviWriter.h"
 #include "capture/Recorder.h"
 
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#elif defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace velarix {
+namespace {
+
+// The encoder yields to the GUI thread when both want the same core: a
+// compressor slower than the frame rate then costs skipped periods, never
+// the screen's smoothness.
+void YieldToTheScreen() {
+#if defined(__linux__)
+    // On Linux the nice value is per thread.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 5);
+#elif defined(_WIN32)
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+#endif
+}
+
+constexpr std::chrono::milliseconds kLockWait{1};
+
+}  // namespace
 
 RecordWorker::RecordWorker(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
 
@@ -25,7 +50,7 @@ std::optional<RecordWorker::OpenResult> RecordWorker::Open(IRecordWriter& writer
         resultTaken_ = false;
         openResult_ = OpenResult{};
         busy_ = false;
-        failed_ = false;
+        failed_.store(false, std::memory_order_relaxed);
         closing_ = false;
         closePeriods_ = 0;
     }
@@ -56,19 +81,23 @@ std::optional<RecordWorker::OpenResult> RecordWorker::TakeOpenResult() {
 
 bool RecordWorker::Submit(std::span<const std::uint32_t> pixels, std::int64_t position) {
     if (!thread_.joinable()) return false;
-    std::vector<std::uint32_t> buffer;
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        // The worker holds the lock only for moments, but a worker of lower
+        // priority may be preempted while it does: the GUI thread waits at
+        // most a millisecond for it and counts the period as skipped then.
+        std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+        const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+        while (!lock.try_lock()) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::yield();
+        }
         if (failed_ || closing_ || queue_.size() >= capacity_) return false;
+        std::vector<std::uint32_t> buffer;
         if (!spare_.empty()) {
             buffer = std::move(spare_.back());
             spare_.pop_back();
         }
-    }
-    // The copy is made outside the lock: the worker keeps encoding meanwhile.
-    buffer.assign(pixels.begin(), pixels.end());
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        buffer.assign(pixels.begin(), pixels.end());
         queue_.push_back(Frame{std::move(buffer), position});
     }
     wake_.notify_one();
@@ -76,8 +105,7 @@ bool RecordWorker::Submit(std::span<const std::uint32_t> pixels, std::int64_t po
 }
 
 bool RecordWorker::Failed() const {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return failed_;
+    return failed_.load(std::memory_order_acquire);
 }
 
 void RecordWorker::WaitIdle() {
@@ -100,6 +128,7 @@ void RecordWorker::Close(std::int64_t periods) {
 }
 
 void RecordWorker::Run(IRecordWriter* writer) {
+    YieldToTheScreen();
     OpenResult opened;
     opened.code = writer->Open();
     if (opened.code != 0) {
@@ -133,7 +162,7 @@ void RecordWorker::Run(IRecordWriter* writer) {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             busy_ = false;
-            failed_ = failed_ || failed;
+            if (failed) failed_.store(true, std::memory_order_release);
             spare_.push_back(std::move(frame.pixels));
         }
         done_.notify_all();

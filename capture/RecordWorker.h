@@ -11,6 +11,7 @@
 // which the file is whole.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -79,7 +80,7 @@ private:
     bool resultTaken_ = false;
     OpenResult openResult_;
     bool busy_ = false;  // a frame is being written
-    bool failed_ = false;
+    std::atomic<bool> failed_{false};
     bool closing_ = false;
     std::int64_t closePeriods_ = 0;
     std::thread thread_;  // touched by the GUI thread only
