@@ -21,6 +21,9 @@ extern "C" {
 #include <sys/syscall.h>
 #include <unistd.h>
 #elif defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 

@@ -12,6 +12,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 #elif defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 
