@@ -39,7 +39,7 @@ std::shared_ptr<ISettingsBackend> CViewerApp::MakeSettingsBackend() {
 }
 
 bool CViewerApp::InitInstance() {
-    // Trying every encoder takes a while; done now, at the lowest priority,
+    // Trying every encoder takes a while; done now, at low priority,
     // it is over long before a first recording asks for its compressor.
     CodecTable::Instance().StartEnumeration(CodecTable::Priority::Low);
     // Every plugin, not only local ones: BMP, JPEG and PNG are needed.

@@ -164,13 +164,15 @@ bool TryEncoder(const AVCodec* codec) {
     return gotPacket;
 }
 
-// Lowers the calling thread to the lowest scheduling priority.
+// Lowers the calling thread's scheduling priority well below the screen's,
+// not to the bottom: a thread at the very lowest is starved on a busy
+// machine, and a recording may be waiting for its compressor.
 void LowerThreadPriority() {
 #if defined(__linux__)
     // On Linux the nice value is per thread.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 19);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
 #elif defined(_WIN32)
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
 #endif
 }
 
@@ -311,7 +313,7 @@ const CodecInfo* CodecTable::LookupCodec(std::string_view label) {
     const auto known = [&] {
         return !Busy() || (label.empty() ? Count() > 0 : FindPublished(label) >= 0);
     };
-    // A worker at the lowest priority may be starved on a busy machine: it
+    // A worker at low priority may be starved on a busy machine: it
     // hands the rest over at the next encoder, and this thread goes on.
     if (!known() && lowPriority_.load(std::memory_order_relaxed))
         handOver_.store(true, std::memory_order_relaxed);

@@ -53,7 +53,7 @@ public:
     enum class Priority { Normal, Low };
     // Starts EnumerateCodecs on a new worker thread when the table is not
     // filled and no enumeration runs; busy is set before this returns. A
-    // worker of Priority::Low (the program's start-up) runs at the lowest
+    // worker of Priority::Low (the program's start-up) runs at low
     // priority, so that trying every encoder does not take time from the
     // screen; a LookupCodec that has to wait for it takes the rest over.
     void StartEnumeration(Priority priority = Priority::Normal);
