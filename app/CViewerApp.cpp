@@ -6,6 +6,7 @@
 #include "app/CMainFrame.h"
 #include "app/Icons.h"
 #include "capture/AviRepair.h"
+#include "capture/CodecTable.h"
 
 #ifdef _WIN32
 #include "settings/RegistrySettingsBackend.h"
@@ -44,6 +45,9 @@ std::shared_ptr<ISettingsBackend> CViewerApp::MakeSettingsBackend() {
 }
 
 bool CViewerApp::InitInstance() {
+    // Trying every encoder takes a while; done now, at low priority,
+    // it is over long before a first recording asks for its compressor.
+    CodecTable::Instance().StartEnumeration(CodecTable::Priority::Low);
     // Every plugin, not only local ones: BMP, JPEG and PNG are needed.
     FreeImage_Initialise(FALSE);
     imageLibraryUp_ = true;

@@ -16,6 +16,17 @@ extern "C" {
 #include <system_error>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#elif defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include "capture/CodecOptions.h"
 #include "capture/CompressorState.h"
 #include "capture/FfmpegHandles.h"
@@ -153,6 +164,18 @@ bool TryEncoder(const AVCodec* codec) {
     return gotPacket;
 }
 
+// Lowers the calling thread's scheduling priority well below the screen's,
+// not to the bottom: a thread at the very lowest is starved on a busy
+// machine, and a recording may be waiting for its compressor.
+void LowerThreadPriority() {
+#if defined(__linux__)
+    // On Linux the nice value is per thread.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+#elif defined(_WIN32)
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
+#endif
+}
+
 }  // namespace
 
 CodecTable::CodecTable() = default;
@@ -169,15 +192,27 @@ CodecTable& CodecTable::Instance() {
     return table;
 }
 
-void CodecTable::StartEnumeration() {
-    if (Count() > 0) return;
+bool CodecTable::Done() const {
+    return Count() > 0 && complete_.load(std::memory_order_acquire);
+}
+
+void CodecTable::StartEnumeration(Priority priority) {
+    if (Done()) return;
     int idle = 0;
     if (!busy_.compare_exchange_strong(idle, 1, std::memory_order_acq_rel)) return;
-    // A worker that ran before found nothing and has finished (it cleared
-    // busy as its last act); collect it before starting the next one.
+    // A hand-over asked of a worker that had already finished is void.
+    handOver_.store(false, std::memory_order_relaxed);
+    // A worker that ran before found nothing or handed its work over, and has
+    // finished (it cleared busy as its last act); collect it before starting
+    // the next one.
     if (worker_.joinable()) worker_.join();
+    const bool low = priority == Priority::Low;
+    lowPriority_.store(low, std::memory_order_relaxed);
     try {
-        worker_ = std::thread([this] { Fill(); });
+        worker_ = std::thread([this, low] {
+            if (low) LowerThreadPriority();
+            Fill();
+        });
     } catch (const std::system_error&) {
         // No thread to be had: LookupCodec enumerates on its own thread.
         busy_.store(0, std::memory_order_release);
@@ -185,23 +220,31 @@ void CodecTable::StartEnumeration() {
 }
 
 void CodecTable::EnumerateCodecs() {
-    if (Count() > 0) return;
+    if (Done()) return;
     int idle = 0;
     if (!busy_.compare_exchange_strong(idle, 1, std::memory_order_acq_rel)) return;
+    // A hand-over asked of a worker that had already finished is void.
+    handOver_.store(false, std::memory_order_relaxed);
+    lowPriority_.store(false, std::memory_order_relaxed);
     Fill();
 }
 
 void CodecTable::Fill() {
     const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
-    int filled = 0;
+    // Goes on where an enumeration that handed its work over stopped.
+    int filled = Count();
+    bool finished = true;
     if (avi != nullptr) {
-        std::vector<std::uint32_t> usedTags;
-        for (const Candidate& candidate : WalkEncoders(filter_)) {
+        std::vector<std::uint32_t>& usedTags = usedTags_;
+        const std::vector<Candidate> candidates = WalkEncoders(filter_);
+        for (; resumeAt_ < candidates.size(); ++resumeAt_) {
             if (filled == kMaxEntries) break;
-            if (stopping_.load(std::memory_order_relaxed)) {
-                filled = 0;
+            if (stopping_.load(std::memory_order_relaxed) ||
+                handOver_.exchange(false, std::memory_order_relaxed)) {
+                finished = false;
                 break;
             }
+            const Candidate& candidate = candidates[resumeAt_];
             const AVCodec* codec = candidate.codec;
             std::uint32_t tag = 0;
             if (avformat_query_codec(avi, codec->id, FF_COMPLIANCE_NORMAL) != 1) continue;
@@ -218,12 +261,28 @@ void CodecTable::Fill() {
             entry.enumerationIndex = candidate.walkIndex;
             entry.configurable = EncoderHasOptions(codec);
             usedTags.push_back(tag);
-            ++filled;
+            // The entry first, then the count that makes it visible.
+            count_.store(++filled, std::memory_order_release);
+            Notify();
         }
     }
-    // Entries first, then the count that makes them visible, then not busy.
-    count_.store(filled, std::memory_order_release);
+    if (finished) resumeAt_ = 0;  // a table left empty may be tried again
+    complete_.store(finished, std::memory_order_release);
     busy_.store(0, std::memory_order_release);
+    Notify();
+}
+
+void CodecTable::Notify() {
+    // Taking the lock orders the change before a waiter's check of it.
+    { const std::lock_guard<std::mutex> lock(progressMutex_); }
+    progress_.notify_all();
+}
+
+int CodecTable::FindPublished(std::string_view label) const {
+    const int count = Count();
+    for (int i = 0; i < count; ++i)
+        if (FormatCodecLabel(Entry(i)) == label) return i;
+    return -1;
 }
 
 bool CodecTable::Busy() const {
@@ -250,10 +309,24 @@ int CodecTable::FindCodecByLabel(std::string_view label) const {
 }
 
 const CodecInfo* CodecTable::LookupCodec(std::string_view label) {
-    for (int check = 0; check < 20 && Busy(); ++check)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (Busy()) return nullptr;
-    if (Count() == 0) EnumerateCodecs();
+    // No label matches an empty one: the first entry is the answer then.
+    const auto known = [&] {
+        return !Busy() || (label.empty() ? Count() > 0 : FindPublished(label) >= 0);
+    };
+    // A worker at low priority may be starved on a busy machine: it
+    // hands the rest over at the next encoder, and this thread goes on.
+    if (!known() && lowPriority_.load(std::memory_order_relaxed))
+        handOver_.store(true, std::memory_order_relaxed);
+    {
+        std::unique_lock<std::mutex> lock(progressMutex_);
+        progress_.wait_for(lock, std::chrono::seconds(2), known);
+    }
+    if (Busy()) {
+        if (label.empty() && Count() > 0) return &Entry(0);
+        const int found = FindPublished(label);
+        return found >= 0 ? &Entry(found) : nullptr;
+    }
+    if (!Done()) EnumerateCodecs();
     if (Count() == 0) return nullptr;
     return &Entry(FindCodecByLabel(label));
 }

@@ -3,19 +3,25 @@
 // 208 × 320 frames. Filled once, on a worker thread started by the video
 // setup page, or on the caller's thread by LookupCodec when nobody did.
 //
-// Hand-over between threads: the worker fills the entries, then publishes the
-// count with a release store and clears the busy flag; readers load busy and
-// the count with acquire loads, so a positive count always describes complete
-// entries. Entries never change after the count is positive.
+// Hand-over between threads: the worker fills each entry, then publishes it
+// by raising the count with a release store, and clears the busy flag at the
+// end; readers load busy and the count with acquire loads, so the first Count()
+// entries are always complete. A published entry never changes again, so a
+// recording can take its compressor while the rest of the list is still
+// being tried.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace velarix {
 
@@ -44,10 +50,15 @@ public:
     // The one table of the process.
     static CodecTable& Instance();
 
-    // Starts EnumerateCodecs on a new worker thread when the table is empty
-    // and no enumeration runs; busy is set before this returns.
-    void StartEnumeration();
-    // Fills the table on the calling thread (busy while it runs).
+    enum class Priority { Normal, Low };
+    // Starts EnumerateCodecs on a new worker thread when the table is not
+    // filled and no enumeration runs; busy is set before this returns. A
+    // worker of Priority::Low (the program's start-up) runs at low
+    // priority, so that trying every encoder does not take time from the
+    // screen; a LookupCodec that has to wait for it takes the rest over.
+    void StartEnumeration(Priority priority = Priority::Normal);
+    // Fills the table on the calling thread (busy while it runs), going on
+    // where a worker that handed its work over stopped.
     void EnumerateCodecs();
 
     bool Busy() const;
@@ -60,8 +71,11 @@ public:
     // The first entry whose label equals `label` byte for byte; 0 when none
     // does or the table is empty.
     int FindCodecByLabel(std::string_view label) const;
-    // For recording: waits while busy (20 checks, 100 ms apart), enumerates
-    // when empty, then the entry FindCodecByLabel names; null when none.
+    // For recording: the entry FindCodecByLabel names; null when none. While
+    // an enumeration runs it returns as soon as the answer is known (the
+    // entry with the label, or for an empty label the first entry), and
+    // otherwise waits for the end of the enumeration, at most 2 seconds. An
+    // empty table is enumerated on the calling thread.
     const CodecInfo* LookupCodec(std::string_view label);
 
     CodecTable();
@@ -76,12 +90,27 @@ public:
 private:
     // The enumeration proper; the caller holds the busy flag.
     void Fill();
+    // Filled completely, with at least one entry.
+    bool Done() const;
+    // Wakes LookupCodec after an entry was published or the enumeration ended.
+    void Notify();
+    // The index of the published entry labelled `label`, or -1.
+    int FindPublished(std::string_view label) const;
 
     EncoderFilter filter_;
     std::array<CodecInfo, kMaxEntries> entries_{};
     std::atomic<int> count_{0};
     std::atomic<int> busy_{0};
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> lowPriority_{false};
+    std::atomic<bool> handOver_{false};
+    std::atomic<bool> complete_{false};
+    // Where an enumeration goes on and the tags it has given out; touched
+    // only by the holder of the busy flag.
+    std::size_t resumeAt_ = 0;
+    std::vector<std::uint32_t> usedTags_;
+    std::mutex progressMutex_;
+    std::condition_variable progress_;
     // Touched only by the thread that won the busy flag and by the destructor.
     std::thread worker_;
 };

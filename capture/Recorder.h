@@ -1,16 +1,25 @@
 // The recording engine of the screen view, without a window system: the
 // recording state, the Start, Pause and Stop commands, and the timer tick that
-// writes or skips a frame. The file dialog, the message box, the timer and the
-// status-bar text are the host's; the file itself is the writer's.
+// hands a frame to the encoding thread or skips it. The file dialog, the
+// message box, the timer and the status-bar text are the host's; the file
+// itself is the writer's, which works on the recording's own thread.
+//
+// The timeline follows a monotonic clock, not the ticks: a frame's period is
+// the number of periods elapsed since the start, paused time excluded, so a
+// late tick (a busy machine, a modal dialog) leaves skipped periods behind it
+// and the video is as long as the time it recorded.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "capture/AviWriter.h"
+#include "capture/RecordWorker.h"
 #include "settings/SettingsStore.h"
 
 namespace velarix {
@@ -72,7 +81,8 @@ public:
                                                         const std::string& initialDir) = 0;
     // A modal message box captioned "AVI Error" with an OK button only.
     virtual void ShowAviError(const std::string& text) = 0;
-    // The view's recording timer (id 4).
+    // The view's recording timer (id 4). A start or a restart also asks for
+    // a tick right away, so that the first frame is written at once.
     virtual void StartRecordTimer(int milliseconds) = 0;
     virtual void StopRecordTimer() = 0;
     // The main frame's status-bar message; the empty text restores the idle text.
@@ -91,9 +101,20 @@ protected:
 
 class Recorder {
 public:
+    // A monotonic clock in nanoseconds; steady_clock unless a test sets one.
+    using Clock = std::function<std::int64_t()>;
+
     Recorder(IRecorderHost& host, IRecordWriter& writer, SettingsStore settings);
+    // Closes a recording still running, so that its file is whole.
+    ~Recorder();
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
+
+    void SetClock(Clock clock);
+    // Waits until the writer has taken every frame handed over so far.
+    void WaitForWriter() { worker_.WaitIdle(); }
+    // Periods recorded so far: the status text's count.
+    std::int64_t Periods() const { return periods_; }
 
     // Records into `writer` from the next start on; ignored while recording.
     void SetWriter(IRecordWriter& writer);
@@ -109,7 +130,8 @@ public:
     void TogglePause();
     // Stop command; also on a lost link, a failed frame and before the view goes.
     void StopRecording();
-    // The recording timer's tick.
+    // The recording timer's tick: a failed write reported by the writer's
+    // thread ends the recording here, with the "AVI Error" box.
     void OnRecordTimer();
 
     // "FPS", read as at least 1.
@@ -117,11 +139,21 @@ public:
     // The timer period: 1000 / FPS ms, at least 1 ms.
     int TimerPeriod() const;
     // "Recording ... mm:ss (frames)" for `frameCount` periods at `fps`.
-    static std::string StatusText(std::int32_t frameCount, int fps);
+    static std::string StatusText(std::int64_t frameCount, int fps);
 
 private:
     bool StartNew();
     bool FrameDue() const { return frameReady_ || host_.FrameReady(); }
+    void Pause();
+    void Resume();
+    // "Last" and "LastDir" after a successful open.
+    void RememberPath();
+    // Takes the result of an open still running at the start; false when it
+    // failed and the recording is over.
+    bool CheckOpen();
+    // The period the clock is in: elapsed recording time / period, rounded,
+    // so that a timer firing a little early or late lands on its own period.
+    std::int64_t PeriodNow() const;
 
     IRecorderHost& host_;
     IRecordWriter* writer_;
@@ -131,6 +163,18 @@ private:
     // Set by every command, so that the first tick after a start or a resume
     // writes a frame; the view's own flag marks repainted screen lines.
     bool frameReady_ = false;
+
+    Clock clock_;
+    RecordWorker worker_;
+    // How long a start waits for the writer to open before it goes on.
+    static constexpr std::chrono::milliseconds kOpenWait{30};
+    std::string chosenPath_;
+    bool openPending_ = false;
+    int fps_ = kDefaultFps;  // fixed at the start
+    // The start by the clock, and the paused time left out since.
+    std::int64_t startNs_ = 0;
+    std::int64_t pausedNs_ = 0;
+    std::int64_t periods_ = 0;  // periods recorded: the next frame's period at least
 };
 
 }  // namespace velarix

@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -79,6 +81,7 @@ struct Rig {
             return answer;
         });
         view()->SetAviErrorHook([this](const QString& text) { errors.push_back(text); });
+        view()->SetRecordClock([this] { return now; });
     }
     ~Rig() {
         if (frame) frame->View()->Core().Shutdown();
@@ -92,6 +95,12 @@ struct Rig {
         frame->OnFrameTimer(kFrameTimerRefresh);
     }
     void Run(int id) const { frame->Action(id)->trigger(); }
+    // A recording tick on time at 5 frames a second, the writer done with it.
+    void Tick() {
+        view()->OnRecordTimer();
+        view()->WaitForRecordWriter();
+        now += 200'000'000;
+    }
     // Enabled and checked.
     std::pair<bool, bool> State(int id) const {
         QAction* a = frame->Action(id);
@@ -109,6 +118,7 @@ struct Rig {
     std::string offeredName;
     std::string offeredDir;
     std::vector<QString> errors;
+    std::int64_t now = 0;  // the recording's clock, ns
     std::unique_ptr<CMainFrame> frame;
 };
 
@@ -220,17 +230,17 @@ TEST(ViewRecording, StartPauseResumeAndTheStatusText) {
     EXPECT_EQ(r.writer.fileName, "/videos/clip1.avi");
     EXPECT_EQ(r.writer.format.biSizeImage, 624u * 320u);
     EXPECT_EQ(*r.backend->ReadString("AVI", "Last"), "/videos/clip1.avi");
-    r.view()->OnRecordTimer();  // the start always writes
-    r.view()->OnRecordTimer();  // nothing new: skipped
+    r.Tick();  // the start always writes
+    r.Tick();  // nothing new: skipped
     EXPECT_EQ(r.writer.written, (std::vector<std::int32_t>{0}));
     EXPECT_EQ(r.Message(), "Recording ... 00:00 (2)");
     r.Run(cmd::kStartRecording);  // Start while recording pauses
     EXPECT_EQ(r.view()->RecordState(), kRecordPaused);
-    r.view()->OnRecordTimer();
-    EXPECT_EQ(r.writer.frameCount, 2);
+    r.Tick();
+    EXPECT_EQ(r.view()->GetRecorder().Periods(), 2);
     r.Run(cmd::kStartRecording);  // and resumes
     EXPECT_EQ(r.view()->RecordState(), kRecordRunning);
-    for (int i = 0; i < 3; ++i) r.view()->OnRecordTimer();
+    for (int i = 0; i < 3; ++i) r.Tick();
     EXPECT_EQ(r.writer.written, (std::vector<std::int32_t>{0, 2}));
     EXPECT_EQ(r.Message(), "Recording ... 00:01 (5)");
     r.Run(cmd::kStopRecording);
@@ -277,7 +287,8 @@ TEST(ViewRecording, FailedFrameStopsWithAMessage) {
     r.Sync();
     r.Run(cmd::kStartRecording);
     r.writer.failWrites = true;
-    r.view()->OnRecordTimer();
+    r.Tick();  // the write fails on the writer's thread
+    r.Tick();  // and the next tick reports it
     ASSERT_EQ(r.errors.size(), 1u);
     EXPECT_EQ(r.errors[0], "Failed to add another frame");
     EXPECT_EQ(r.view()->RecordState(), kRecordIdle);
@@ -363,36 +374,65 @@ TEST(ViewRecording, RealWriterReportsAnUnwritableFolder) {
     EXPECT_EQ(r.view()->RecordState(), kRecordIdle);
 }
 
+// One ffprobe field of the video stream, or "<none>" without ffprobe.
+std::string Probe(const std::filesystem::path& file, const std::string& field) {
+    const std::string command =
+        "ffprobe -v error -select_streams v:0 -show_entries stream=" + field +
+        " -of default=nw=1:nk=1 '" + file.string() + "' 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return "<none>";
+    char line[128] = {};
+    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
+    ::pclose(pipe);
+    std::string text = got ? line : "<none>";
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
 TEST(ViewRecording, RealWriterLeavesAClosedFileWhenTheProgramQuits) {
     const auto dir = std::filesystem::temp_directory_path() / "velarix_record_quit";
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    const auto path = dir / "quit1.avi";
-    {
-        Rig r;
-        r.Sync();
-        r.view()->UseRecordWriter(nullptr);
-        r.answer = path.string();
-        r.Run(cmd::kStartRecording);
-        ASSERT_TRUE(r.errors.empty()) << r.errors.front().toStdString();
-        ASSERT_EQ(r.view()->RecordState(), kRecordRunning);
-        for (int i = 0; i < 4; ++i) r.view()->OnRecordTimer();
-        EXPECT_EQ(r.Message(), "Recording ... 00:00 (4)");
-        r.Run(cmd::kPauseRecording);
-        // Quitting: the frame goes while the recording is paused.
-        r.frame.reset();
+    const bool haveProbe = std::system("command -v ffprobe >/dev/null 2>&1") == 0;
+    for (const std::string_view end : {"quit while paused", "quit while recording", "link lost"}) {
+        SCOPED_TRACE(end);
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        const auto path = dir / "quit1.avi";
+        {
+            Rig r;
+            r.Sync();
+            r.view()->UseRecordWriter(nullptr);
+            r.answer = path.string();
+            r.Run(cmd::kStartRecording);
+            ASSERT_TRUE(r.errors.empty()) << r.errors.front().toStdString();
+            ASSERT_EQ(r.view()->RecordState(), kRecordRunning);
+            // Frames handed over and not yet written when the program goes.
+            for (int i = 0; i < 4; ++i) {
+                r.view()->OnRecordTimer();
+                r.now += 200'000'000;
+            }
+            EXPECT_EQ(r.Message(), "Recording ... 00:00 (4)");
+            if (end == "quit while paused") r.Run(cmd::kPauseRecording);
+            if (end == "link lost") r.Feed(Message(255));
+            // Quitting: the frame goes while the recording runs or is paused.
+            r.frame.reset();
+        }
+        // A closed AVI: the RIFF size covers the whole file and the index is there.
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_GT(bytes.size(), 12u);
+        EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+        EXPECT_EQ(bytes.substr(8, 4), "AVI ");
+        const std::uint32_t riffSize = std::uint32_t(std::uint8_t(bytes[4])) |
+                                       std::uint32_t(std::uint8_t(bytes[5])) << 8 |
+                                       std::uint32_t(std::uint8_t(bytes[6])) << 16 |
+                                       std::uint32_t(std::uint8_t(bytes[7])) << 24;
+        EXPECT_EQ(riffSize + 8, bytes.size());
+        EXPECT_NE(bytes.find("idx1"), std::string::npos);
+        if (haveProbe) {
+            EXPECT_EQ(Probe(path, "nb_frames"), "4");
+            EXPECT_EQ(Probe(path, "duration"), "0.800000");
+        }
     }
-    // A closed AVI: the RIFF size covers the whole file and the index is there.
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ASSERT_GT(bytes.size(), 12u);
-    EXPECT_EQ(bytes.substr(0, 4), "RIFF");
-    EXPECT_EQ(bytes.substr(8, 4), "AVI ");
-    const std::uint32_t riffSize =
-        std::uint32_t(std::uint8_t(bytes[4])) | std::uint32_t(std::uint8_t(bytes[5])) << 8 |
-        std::uint32_t(std::uint8_t(bytes[6])) << 16 | std::uint32_t(std::uint8_t(bytes[7])) << 24;
-    EXPECT_EQ(riffSize + 8, bytes.size());
-    EXPECT_NE(bytes.find("idx1"), std::string::npos);
     std::filesystem::remove_all(dir);
 }
 

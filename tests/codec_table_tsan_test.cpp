@@ -48,5 +48,27 @@ TEST(CodecTableThreads, StartsRacingForOneEnumeration) {
     EXPECT_GT(table.Count(), 0);
 }
 
+TEST(CodecTableThreads, LookupTakesItsEntryEarlyOrTakesTheRestOver) {
+    CodecTable full;
+    full.EnumerateCodecs();
+    ASSERT_GE(full.Count(), 3);
+    // The third entry is published while the worker goes on; the last one
+    // makes the lookup take the rest over from a low-priority worker.
+    for (const int index : {2, full.Count() - 1}) {
+        const CodecInfo& wanted = full.Entry(index);
+        CodecTable table;
+        table.StartEnumeration(index == 2 ? CodecTable::Priority::Normal
+                                          : CodecTable::Priority::Low);
+        const CodecInfo* found = nullptr;
+        for (int attempt = 0; attempt < 30 && found == nullptr; ++attempt)
+            found = table.LookupCodec(CodecTable::FormatCodecLabel(wanted));
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(found->name, wanted.name);
+        EXPECT_EQ(found->description, wanted.description);
+        while (table.Busy()) std::this_thread::yield();
+        EXPECT_EQ(table.Count(), full.Count());
+    }
+}
+
 }  // namespace
 }  // namespace velarix

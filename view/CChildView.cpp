@@ -409,6 +409,8 @@ void CChildView::ShowAviError(const std::string& text) {
 
 void CChildView::StartRecordTimer(int milliseconds) {
     StartTimer(kTimerRecording, milliseconds);
+    // The first frame of a start or a resume goes out now, not a period later.
+    QTimer::singleShot(0, this, [this] { OnRecordTimer(); });
 }
 
 void CChildView::StopRecordTimer() {

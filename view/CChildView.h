@@ -70,6 +70,10 @@ public:
     void SetReplaceQuestionHook(ReplaceQuestionHook hook) { replaceHook_ = std::move(hook); }
     // True when `path` does not exist or the user agrees to replace it.
     bool ConfirmReplace(const std::string& path);
+    // The recording's clock (tests); null restores the monotonic clock.
+    void SetRecordClock(Recorder::Clock clock) { recorder_.SetClock(std::move(clock)); }
+    // Waits until the writer has taken every frame handed over so far.
+    void WaitForRecordWriter() { recorder_.WaitForWriter(); }
 
     // The setup command: the setup dialog, and after OK the relay port queried
     // again and the status page refreshed.
