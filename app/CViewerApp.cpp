@@ -18,7 +18,8 @@ CViewerApp::CViewerApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(
         QString::fromLatin1(kApplicationKey.data(), qsizetype(kApplicationKey.size())));
     setOrganizationName(QString::fromLatin1(kCompanyKey.data(), qsizetype(kCompanyKey.size())));
-    setApplicationDisplayName("Velarix");
+    // No display name: Qt would append it to every window's title, and each
+    // window's title is exactly its own.
     // Closing to the tray only hides the window; the frame ends the program
     // itself when it really closes.
     setQuitOnLastWindowClosed(false);

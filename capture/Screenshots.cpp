@@ -245,7 +245,7 @@ bool WriteScreenshot(std::span<const std::uint32_t> screen, const std::string& p
 }
 
 bool SaveScreenshot(const SettingsStore& store, std::span<const std::uint32_t> screen,
-                    const SaveDialogFn& dialog) {
+                    const SaveDialogFn& dialog, std::string* savedPath) {
     const std::optional<std::string> name = MakeScreenshotName(store);
     std::string path;
     if (PromptIsSet(store)) {
@@ -274,6 +274,7 @@ bool SaveScreenshot(const SettingsStore& store, std::span<const std::uint32_t> s
     }
 
     if (!WriteScreenshot(screen, path)) return false;
+    if (savedPath) *savedPath = path;
 
     // Only names the user chose seed the next suggestion. "Prompt" is read
     // again: the dialog may have run long enough for the setting to change.

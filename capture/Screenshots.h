@@ -132,8 +132,8 @@ using SaveDialogFn = std::function<std::optional<SaveDialogResult>(const SaveDia
 // The "Save screenshot" command. With "Prompt" 1 the dialog is asked for the
 // name and a successful save is remembered in "Last" and "LastDir"; otherwise
 // the screen is saved under a generated name and the dialog is never called.
-// True when a file was written.
+// True when a file was written; its full name then goes to `savedPath`.
 bool SaveScreenshot(const SettingsStore& store, std::span<const std::uint32_t> screen,
-                    const SaveDialogFn& dialog);
+                    const SaveDialogFn& dialog, std::string* savedPath = nullptr);
 
 }  // namespace velarix

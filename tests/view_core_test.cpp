@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "ViewDoubles.h"
+#include "settings/SettingsKeys.h"
+#include "view/Cp1252.h"
 
 namespace velarix::test {
 namespace {
@@ -305,6 +307,93 @@ TEST(LinkLifecycle, DestroyingTheViewSaysByeOnAnActiveLink) {
     }
     EXPECT_EQ(transport.sent, ByteVec{0xFF});
     EXPECT_EQ(transport.closes, 1);
+}
+
+// ---- Windows-1252 clipboard text ----
+
+TEST(Cp1252Text, EveryByteRoundTripsAndOthersBecomeQuestionMarks) {
+    const struct {
+        std::string bytes;
+        std::u16string text;
+    } cases[] = {
+        {"abc", u"abc"},
+        {"\x80\x91\x92\x93\x94\x96\x97", u"\u20AC\u2018\u2019\u201C\u201D\u2013\u2014"},
+        {"\x8A\x9F\xA0\xE9\xFF", u"\u0160\u0178\u00A0\u00E9\u00FF"},
+        {"\x81\x8D\x8F\x90\x9D", u"\u0081\u008D\u008F\u0090\u009D"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Cp1252ToUtf16(c.bytes), c.text) << c.bytes;
+        EXPECT_EQ(Utf16ToCp1252(c.text), c.bytes) << c.bytes;
+    }
+    std::string all;
+    for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+    EXPECT_EQ(Utf16ToCp1252(Cp1252ToUtf16(all)), all);
+    // Outside the code page: one '?' per character, a surrogate pair too.
+    EXPECT_EQ(Utf16ToCp1252(u"\u0101x\U0001F600\u0080\xD800"), "?x???");
+}
+
+// ---- In the background ----
+
+TEST(ViewOptions, BackgroundOptionsGoOnceAndAlsoAtASync) {
+    ConnectedView v;
+    v.view.SetInBackground(true);
+    v.view.SetInBackground(true);
+    EXPECT_EQ(v.transport.TakeSent(), (ByteVec{0x04, 1, 1, 0, 0, 0x32, 1, 40}));
+    v.view.OnCommand(cmd::kColor256);  // a forced change while hidden stays in the background
+    EXPECT_EQ(v.transport.TakeSent(), (ByteVec{0x04, 1, 1, 0, 1, 0x32, 1, 40}));
+    EXPECT_EQ(v.Int("General", "TimerDiv"), 2u);
+    v.view.SetInBackground(false);
+    v.view.SetInBackground(false);
+    EXPECT_EQ(v.transport.TakeSent(), (ByteVec{0x04, 1, 1, 1, 1, 0x32, 2, 2}));
+}
+
+TEST(PhoneStatus, AValueOfAnEarlierConnectionIsNotShown) {
+    ConnectedView v;
+    v.Feed(Message(128, Be32(9 * 1024)));
+    EXPECT_EQ(v.view.StatusPaneText(), "9");
+    v.Feed(Message(255, {0}));  // the phone drops the sync
+    EXPECT_EQ(v.view.StatusPaneText(), "");
+    v.Feed(SyncBytes());
+    EXPECT_EQ(v.view.StatusPaneText(), "0");
+}
+
+TEST(SettingsTable, EveryKeyOnceWithItsDefaultOnAFreshProfile) {
+    const struct {
+        std::string_view section, key;
+        int def;
+    } expected[] = {
+        {"General", "Compression", 1},
+        {"General", "Interlaced", 2},
+        {"General", "ColorMode", 0},
+        {"General", "JpegQuality", 50},
+        {"General", "Priority", 2},
+        {"General", "TimerDiv", 2},
+        {"General", "Zoom", 1},
+        {"View", "Frameless", 0},
+        {"View", "SystemTray", 0},
+        {"View", "AlwaysOnTop", 0},
+        {"Events", "IgnoreAllEvents", 0},
+        {"Events", "IncomingCall", 1},
+        {"Events", "IncomingSMS", 1},
+        {"Events", "IncomingMMS", 1},
+        {"Screenshot", "Prompt", 1},
+        {"Screenshot", "Format", 0},
+        {"Screenshot", "ClipboardAction", 0},
+        {"Screenshot", "IntervalEnable", 0},
+        {"Screenshot", "Interval", 0},
+        {"AVI", "FPS", 5},
+        {"AVI", "QualityEnable", 0},
+        {"AVI", "Quality", 80},
+    };
+    EXPECT_EQ(std::size(kIntSettings), std::size(expected));
+    for (const auto& e : expected) EXPECT_EQ(DefaultOf(e.section, e.key), e.def) << e.key;
+    // A fresh profile's event items are checked exactly as their defaults say.
+    ConnectedView v;
+    for (int id : {cmd::kEventIncomingCall, cmd::kEventIncomingSms, cmd::kEventIncomingMms}) {
+        EXPECT_TRUE(v.view.QueryCommand(id)->checked) << id;
+        v.view.OnCommand(id);
+        EXPECT_FALSE(v.view.QueryCommand(id)->checked) << id;
+    }
 }
 
 }  // namespace

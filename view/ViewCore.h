@@ -41,6 +41,8 @@ public:
     virtual void ActivateMainWindow() = 0;
     // A phone event: raise the main window (out of the tray too).
     virtual void BringToFront() = 0;
+    // The status pane's text changed (StatusPaneText).
+    virtual void StatusPaneChanged() {}
     // PC clipboard text as 8-bit phone text (unmappable characters replaced),
     // or nothing when the clipboard holds no text.
     virtual std::optional<std::string> ClipboardText() = 0;
@@ -89,6 +91,14 @@ public:
     // Sends the options as they are; hidden in the tray, the phone samples
     // once a second at background priority. Nothing is stored.
     void SendPhoneOptions(bool hidden);
+    // The main window went to the background (hidden in the tray, or
+    // minimised in its place) or came back: sends the matching options once
+    // when that changes. Options sent while in the background, at a sync
+    // too, are the background ones; what is stored stays the user's.
+    void SetInBackground(bool background);
+    bool InBackground() const { return inBackground_; }
+    // The options as they go to the phone, in the background or not.
+    PhoneOptions SentOptions(bool hidden) const;
     // Drops an active link (Bye when synced) and starts a connection attempt.
     void Connect();
 
@@ -110,12 +120,12 @@ public:
     void RepaintLines(int left, int top, int right, int bottom) override;
     void RefreshStatusPage() override;
     void OnPhoneClipboardText(Bytes text) override;
+    void OnPhoneStatusValue(std::uint32_t value) override;
     void OnPhoneStatusWord(std::uint32_t word) override;
     void OnPhoneEvent(std::uint8_t code) override;
 
 private:
     void SetOption(int PhoneOptions::*field, int value);
-    bool ToggleFlag(std::string_view section, std::string_view key);
 
     IViewHost& host_;
     SettingsStore settings_;
@@ -129,6 +139,9 @@ private:
     int zoom_ = 1;
     std::uint16_t routerPort_ = 0;
     bool frameReady_ = false;
+    bool inBackground_ = false;
+    // The status value reported on the current connection; 0 until one comes.
+    std::uint32_t statusValue_ = 0;
 };
 
 }  // namespace velarix
