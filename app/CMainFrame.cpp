@@ -166,7 +166,7 @@ void CMainFrame::OnFocusChanged(QWidget* /*old*/, QWidget* now) {
     // The keys belong to the phone while a link is active: the focus does not
     // stay on another widget of the frame.
     if (now && now != view_ && now->window() == this && view_->Core().ActiveLink() &&
-        !QApplication::activePopupWidget()) {
+        !qobject_cast<QMenuBar*>(now) && !QApplication::activePopupWidget()) {
         view_->setFocus(Qt::OtherFocusReason);
         return;
     }
