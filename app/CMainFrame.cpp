@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
@@ -37,6 +38,9 @@ namespace {
 constexpr int kRecordBarResource = 143;
 constexpr int kFloatingBarOffset = 42;
 constexpr int kToolbarWatchPeriod = 200;
+// How long after a change of window mode the window manager's move of the
+// client is undone.
+constexpr qint64 kKeepClientMs = 1000;
 // How long the status bar says where a file went.
 constexpr int kSavedNoticeMs = 5000;
 
@@ -672,6 +676,12 @@ void CMainFrame::OnFrameTimer(int id) {
 
 void CMainFrame::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
+    if (keepClientAt_ && keepClientFor_.hasExpired(kKeepClientMs)) keepClientAt_.reset();
+    if (keepClientAt_ && geometry().topLeft() != *keepClientAt_) {
+        const QPoint target = *keepClientAt_;
+        keepClientAt_.reset();
+        setGeometry(QRect(target, size()));
+    }
     PlaceRecordBar();
 }
 
@@ -688,12 +698,21 @@ void CMainFrame::ApplyWindowFlags() {
     const Qt::WindowFlags wanted = FrameWindowFlags(IsSet(settings_, setting::kFrameless),
                                                     IsSet(settings_, setting::kAlwaysOnTop));
     if (windowFlags() == wanted) return;
-    const bool visible = isVisible();
     // The client area, the phone screen, stays where it is on the screen.
     const QRect client = geometry();
+    if (isVisible() && windowHandle()) {
+        // Changed in place: hiding and showing again would let the window
+        // manager drop the stay-on-top state and place the window anew.
+        overrideWindowFlags(wanted);
+        windowHandle()->setFlags(wanted);
+        // The window manager keeps the outer corner as the frame comes or
+        // goes; the client goes back where it was once it has moved.
+        keepClientAt_ = client.topLeft();
+        keepClientFor_.start();
+        return;
+    }
     setWindowFlags(wanted);
     setGeometry(client);
-    if (visible) show();
 }
 
 void CMainFrame::ApplyTopmost() {

@@ -4,11 +4,13 @@
 // icon and the operation that raises the window on phone events.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
 #include <QToolBar>
 #include <map>
+#include <optional>
 
 #include "app/CommandTarget.h"
 #include "settings/SettingsStore.h"
@@ -139,6 +141,9 @@ private:
     int openMenus_ = 0;
     int frameMoveRequests_ = 0;
     bool placed_ = false;  // shown once and kept on its screen
+    // Where the client area belongs after a change of window mode.
+    std::optional<QPoint> keepClientAt_;
+    QElapsedTimer keepClientFor_;
 };
 
 }  // namespace velarix

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/CAboutBox.h"
 #include "app/CMainFrame.h"
@@ -25,6 +26,7 @@ namespace velarix::test {
 namespace {
 
 bool g_display = false;
+bool g_windowManager = false;
 
 QString Property(const QWidget& w, const char* name) {
     QProcess xprop;
@@ -89,6 +91,26 @@ TEST(X11Windows, FixedSizeWindowsOfferNoMaximise) {
     frame.View()->Core().Shutdown();
 }
 
+TEST(X11WindowModes, HidingTheFrameKeepsTheScreenAndOnTop) {
+    if (!g_windowManager) GTEST_SKIP() << "no Xvfb, xprop or openbox";
+    for (bool onTop : {false, true}) {
+        auto backend = std::make_shared<MemorySettingsBackend>();
+        SettingsStore(backend).WriteInt("View", "AlwaysOnTop", onTop ? 1 : 0);
+        CMainFrame frame{SettingsStore(backend)};
+        frame.move(300, 200);
+        Shown(frame);
+        QTest::qWait(200);
+        const QPoint screen = frame.View()->mapToGlobal(QPoint(0, 0));
+        for (int i = 0; i < 2; ++i) {
+            frame.OnCommand(cmd::kHideFrame);  // on, then off again
+            QTest::qWait(300);
+            EXPECT_EQ(frame.View()->mapToGlobal(QPoint(0, 0)), screen) << onTop << i;
+            EXPECT_EQ(Property(frame, "_NET_WM_STATE").contains("_NET_WM_STATE_ABOVE"), onTop) << i;
+        }
+        frame.View()->Core().Shutdown();
+    }
+}
+
 bool OnPath(const char* program) {
     const char* path = std::getenv("PATH");
     std::string dirs = path ? path : "/usr/bin:/bin";
@@ -103,6 +125,38 @@ bool OnPath(const char* program) {
     return false;
 }
 
+pid_t Spawn(const std::vector<const char*>& argv) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 0);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    std::vector<char*> args;
+    for (const char* a : argv) args.push_back(const_cast<char*>(a));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+}
+
+// Openbox on the display; its pid once it manages windows, or -1.
+pid_t StartWindowManager() {
+    const pid_t pid = Spawn({"openbox", "--sm-disable"});
+    if (pid < 0) return -1;
+    for (int i = 0; i < 100; ++i) {
+        QProcess xprop;
+        xprop.start("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
+        if (xprop.waitForFinished(5000) && xprop.readAllStandardOutput().contains("window id"))
+            return pid;
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) return -1;
+        ::usleep(100 * 1000);
+    }
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+}
+
 // A private display; the server's pid, or -1 when none could be started.
 pid_t StartXvfb(std::string& display) {
     for (int n = 91; n < 160; ++n) {
@@ -110,17 +164,9 @@ pid_t StartXvfb(std::string& display) {
         const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
         if (std::filesystem::exists(socket) || std::filesystem::exists(lock)) continue;
         display = ":" + std::to_string(n);
-        const pid_t pid = ::fork();
+        const pid_t pid =
+            Spawn({"Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         if (pid < 0) return -1;
-        if (pid == 0) {
-            const int null = ::open("/dev/null", O_RDWR);
-            ::dup2(null, 0);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            ::execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-                     "tcp", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
         for (int i = 0; i < 100; ++i) {
             if (std::filesystem::exists(socket)) return pid;
             int status = 0;
@@ -142,6 +188,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]).rfind("--gtest_list_tests", 0) == 0) listing = true;
     pid_t server = -1;
+    pid_t manager = -1;
     if (!listing && OnPath("Xvfb") && OnPath("xprop")) {
         std::string display;
         server = StartXvfb(display);
@@ -149,6 +196,9 @@ int main(int argc, char** argv) {
             setenv("DISPLAY", display.c_str(), 1);
             setenv("QT_QPA_PLATFORM", "xcb", 1);
             g_display = true;
+            // Window modes need a window manager to act on them.
+            if (OnPath("openbox")) manager = StartWindowManager();
+            g_windowManager = manager > 0;
         }
     }
     if (!g_display) setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -157,6 +207,10 @@ int main(int argc, char** argv) {
         velarix::CViewerApp app(argc, argv);
         ::testing::InitGoogleTest(&argc, argv);
         result = RUN_ALL_TESTS();
+    }
+    if (manager > 0) {
+        ::kill(manager, SIGTERM);
+        ::waitpid(manager, nullptr, 0);
     }
     if (server > 0) {
         ::kill(server, SIGTERM);
