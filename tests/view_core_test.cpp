@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "ViewDoubles.h"
-#include "settings/SettingsKeys.h"
 #include "view/Cp1252.h"
 
 namespace velarix::test {
@@ -345,55 +344,6 @@ TEST(ViewOptions, BackgroundOptionsGoOnceAndAlsoAtASync) {
     v.view.SetInBackground(false);
     v.view.SetInBackground(false);
     EXPECT_EQ(v.transport.TakeSent(), (ByteVec{0x04, 1, 1, 1, 1, 0x32, 2, 2}));
-}
-
-TEST(PhoneStatus, AValueOfAnEarlierConnectionIsNotShown) {
-    ConnectedView v;
-    v.Feed(Message(128, Be32(9 * 1024)));
-    EXPECT_EQ(v.view.StatusPaneText(), "9");
-    v.Feed(Message(255, {0}));  // the phone drops the sync
-    EXPECT_EQ(v.view.StatusPaneText(), "");
-    v.Feed(SyncBytes());
-    EXPECT_EQ(v.view.StatusPaneText(), "0");
-}
-
-TEST(SettingsTable, EveryKeyOnceWithItsDefaultOnAFreshProfile) {
-    const struct {
-        std::string_view section, key;
-        int def;
-    } expected[] = {
-        {"General", "Compression", 1},
-        {"General", "Interlaced", 2},
-        {"General", "ColorMode", 0},
-        {"General", "JpegQuality", 50},
-        {"General", "Priority", 2},
-        {"General", "TimerDiv", 2},
-        {"General", "Zoom", 1},
-        {"View", "Frameless", 0},
-        {"View", "SystemTray", 0},
-        {"View", "AlwaysOnTop", 0},
-        {"Events", "IgnoreAllEvents", 0},
-        {"Events", "IncomingCall", 1},
-        {"Events", "IncomingSMS", 1},
-        {"Events", "IncomingMMS", 1},
-        {"Screenshot", "Prompt", 1},
-        {"Screenshot", "Format", 0},
-        {"Screenshot", "ClipboardAction", 0},
-        {"Screenshot", "IntervalEnable", 0},
-        {"Screenshot", "Interval", 0},
-        {"AVI", "FPS", 5},
-        {"AVI", "QualityEnable", 0},
-        {"AVI", "Quality", 80},
-    };
-    EXPECT_EQ(std::size(kIntSettings), std::size(expected));
-    for (const auto& e : expected) EXPECT_EQ(DefaultOf(e.section, e.key), e.def) << e.key;
-    // A fresh profile's event items are checked exactly as their defaults say.
-    ConnectedView v;
-    for (int id : {cmd::kEventIncomingCall, cmd::kEventIncomingSms, cmd::kEventIncomingMms}) {
-        EXPECT_TRUE(v.view.QueryCommand(id)->checked) << id;
-        v.view.OnCommand(id);
-        EXPECT_FALSE(v.view.QueryCommand(id)->checked) << id;
-    }
 }
 
 }  // namespace
