@@ -125,7 +125,8 @@ TEST(Frameless, OwnedWindowsAndPopupsKeepTheFrameShown) {
         QEvent enter(QEvent::Enter);
         QApplication::sendEvent(d.view(), &enter);
         ASSERT_TRUE(d.frame->HoverShown()) << name;
-        QWidget* w = popup ? new QMenu(d.frame.get()) : new QDialog(d.frame.get());
+        QWidget* w =
+            popup ? static_cast<QWidget*>(new QMenu(d.frame.get())) : new QDialog(d.frame.get());
         if (popup) static_cast<QMenu*>(w)->addAction("x");
         w->show();
         w->activateWindow();

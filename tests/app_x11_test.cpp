@@ -1,6 +1,7 @@
-// Window titles and the window-manager hints as an X server sees them: the
-// program's own application object on a private Xvfb display, each window's
-// properties read back with xprop. Skipped where Xvfb or xprop is missing.
+// Window titles, window-manager hints and window modes as an X server and a
+// window manager see them: the program's own application object on a private
+// Xvfb display with openbox, each window's properties read back with xprop.
+// Skipped where Xvfb, xprop or (for the modes) openbox is missing.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -8,9 +9,9 @@
 
 #include <QMessageBox>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -112,17 +113,7 @@ TEST(X11WindowModes, HidingTheFrameKeepsTheScreenAndOnTop) {
 }
 
 bool OnPath(const char* program) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        const std::size_t end = dirs.find(':', start);
-        const std::string dir = dirs.substr(start, end - start);
-        if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return false;
+    return !QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty();
 }
 
 pid_t Spawn(const std::vector<const char*>& argv) {
