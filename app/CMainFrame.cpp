@@ -193,6 +193,8 @@ bool CMainFrame::FrameInUse() const {
 }
 
 CMainFrame::~CMainFrame() {
+    // The widgets going away move the focus: nothing reaches this half-gone frame.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
     // A recording is finished while the frame is whole, so the file is closed.
     view_->StopRecording();
     SavePosition();
