@@ -22,6 +22,9 @@ constexpr int DluY(int units) {
 }  // namespace
 
 CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
+    // A box of fixed size: a title, the system menu and the close box only.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromLatin1(kTitle));
     setWindowIcon(ProgramIcon());
 

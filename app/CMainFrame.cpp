@@ -1,38 +1,115 @@
 #include "app/CMainFrame.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QMoveEvent>
+#include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionToolButton>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
+#include <functional>
 
 #include "app/CAboutBox.h"
 #include "app/CIconMenu.h"
 #include "app/CTrayIcon.h"
 #include "app/Icons.h"
+#include "settings/SettingsKeys.h"
 #include "view/CChildView.h"
 
 namespace velarix {
 
 namespace {
 
-constexpr std::string_view kSectionView = "View";
-constexpr std::string_view kSectionScreenshot = "Screenshot";
-
 // The recording bar: toolbar resource 143, hung this far below the frame's top.
 constexpr int kRecordBarResource = 143;
 constexpr int kFloatingBarOffset = 42;
 constexpr int kToolbarWatchPeriod = 200;
+// How long after a change of window mode the window manager's move of the
+// client is undone.
+constexpr qint64 kKeepClientMs = 1000;
+// How long the status bar says where a file went.
+constexpr int kSavedNoticeMs = 5000;
+
+// The screenshot button: a press on its arrow is the drop-down notification,
+// and the picture menu runs from there; Qt's own menu never opens.
+class DropDownButton final : public QToolButton {
+public:
+    DropDownButton(QWidget* parent, std::function<void()> dropDown)
+        : QToolButton(parent), dropDown_(std::move(dropDown)) {}
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        QStyleOptionToolButton option;
+        initStyleOption(&option);
+        const QRect arrow = style()->subControlRect(QStyle::CC_ToolButton, &option,
+                                                    QStyle::SC_ToolButtonMenu, this);
+        if (event->button() == Qt::LeftButton && arrow.contains(event->position().toPoint())) {
+            event->accept();
+            dropDown_();
+            return;
+        }
+        QToolButton::mousePressEvent(event);
+    }
+
+private:
+    std::function<void()> dropDown_;
+};
+
+// The frame's window: a title, the system menu, minimise and close; never
+// maximise, as the size is fixed. Frameless it has none of them (Qt drops
+// the frameless hint next to button hints).
+Qt::WindowFlags FrameWindowFlags(bool frameless, bool topmost) {
+    Qt::WindowFlags flags = Qt::Window;
+    if (frameless)
+        flags |= Qt::FramelessWindowHint;
+    else
+        flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+    if (topmost) flags |= Qt::WindowStaysOnTopHint;
+    return flags;
+}
+
+// Whether `widget` is `owner` or one of the windows it owns (a dialog, a
+// message box, a popup, the recording bar).
+bool IsOwnedBy(const QWidget* widget, const QWidget* owner) {
+    for (const QWidget* w = widget; w; w = w->parentWidget())
+        if (w == owner) return true;
+    return false;
+}
 
 }  // namespace
+
+QPoint RecordBarPosition(const QRect& frame, const QSize& bar, const QRect& screen) {
+    // Just left of the frame; on its right when the left has no room; and in
+    // every case wholly on the screen.
+    int x = frame.left() - bar.width();
+    if (x < screen.left()) x = frame.right() + 1;
+    x = std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - bar.width()));
+    const int y = std::clamp(frame.top() + kFloatingBarOffset, screen.top(),
+                             std::max(screen.top(), screen.bottom() + 1 - bar.height()));
+    return {x, y};
+}
+
+QPoint OnScreenPosition(const QPoint& pos, const QSize& size, const QRect& screen) {
+    return {std::clamp(pos.x(), screen.left(),
+                       std::max(screen.left(), screen.right() + 1 - size.width())),
+            std::clamp(pos.y(), screen.top(),
+                       std::max(screen.top(), screen.bottom() + 1 - size.height()))};
+}
 
 CMainFrame::CMainFrame(SettingsStore settings, QWidget* parent)
     : QMainWindow(parent),
@@ -42,7 +119,8 @@ CMainFrame::CMainFrame(SettingsStore settings, QWidget* parent)
     setObjectName("CMainFrame");
     setWindowTitle("Velarix");
     setWindowIcon(ProgramIcon());
-    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    setWindowFlags(FrameWindowFlags(IsSet(settings_, setting::kFrameless),
+                                    IsSet(settings_, setting::kAlwaysOnTop)));
     setCentralWidget(view_);
 
     BuildMenus();
@@ -51,8 +129,7 @@ CMainFrame::CMainFrame(SettingsStore settings, QWidget* parent)
     // The window always fits the view; the user cannot resize it.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    if (settings_.GetInt(kSectionScreenshot, "ClipboardAction", 0) == 1)
-        OnCommand(cmd::kChooseSaveScreenshot);
+    if (Read(settings_, setting::kClipboardAction) == 1) OnCommand(cmd::kChooseSaveScreenshot);
     trayIcon_->AttachWindow(this, this);
 
     hoverTimer_.setInterval(1000);
@@ -75,28 +152,57 @@ CMainFrame::CMainFrame(SettingsStore settings, QWidget* parent)
         raise();
         activateWindow();
     });
+    connect(view_, &CChildView::fileSaved, this,
+            [this](const QString& text) { statusBar()->showMessage(text, kSavedNoticeMs); });
+    connect(view_, &CChildView::statusPaneChanged, this, [this] {
+        statusValuePane_->setText(QString::fromStdString(view_->Core().StatusPaneText()));
+    });
     connect(view_, &CChildView::bringToFrontRequested, this, &CMainFrame::BringToFront);
     connect(view_, &CChildView::zoomChanged, this, &CMainFrame::LayoutToView);
     connect(view_, &CChildView::statusTextChanged, this, &CMainFrame::SetStatusText);
     connect(view_, &CChildView::recordStateChanged, this, &CMainFrame::RefreshCommandStates);
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, scheduleRefresh);
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-        // Frameless: the frame hides again when the focus leaves the program's window.
-        if (settings_.GetInt(kSectionView, "Frameless", 0) == 0) return;
-        if (now && now->window() == this) return;
-        hoverShown_ = false;
-        ApplyWindowRegion(false);
-    });
+    connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
     qApp->installEventFilter(this);
 
     view_->QueryRouterPort();
     LayoutToView();
+    RestorePosition();
     RefreshCommandStates();
 }
 
+void CMainFrame::OnFocusChanged(QWidget* /*old*/, QWidget* now) {
+    // The keys belong to the phone while a link is active: the focus does not
+    // stay on another widget of the frame.
+    if (now && now != view_ && now->window() == this && view_->Core().ActiveLink() &&
+        !qobject_cast<QMenuBar*>(now) && !QApplication::activePopupWidget()) {
+        view_->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    // Frameless: the frame hides again when the focus leaves the program's
+    // windows; its own dialogs, boxes, popups and the recording bar keep it.
+    if (!IsSet(settings_, setting::kFrameless)) return;
+    if (now && IsOwnedBy(now, this)) return;
+    if (FrameInUse()) return;
+    hoverShown_ = false;
+    hoverTimer_.stop();
+    ApplyWindowRegion(false);
+}
+
+bool CMainFrame::FrameInUse() const {
+    if (openMenus_ > 0) return true;
+    if (QWidget* popup = QApplication::activePopupWidget(); popup && IsOwnedBy(popup, this))
+        return true;
+    const QWidget* active = QApplication::activeWindow();
+    return active && active != this && IsOwnedBy(active, this);
+}
+
 CMainFrame::~CMainFrame() {
+    // The widgets going away move the focus: nothing reaches this half-gone frame.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
     // A recording is finished while the frame is whole, so the file is closed.
     view_->StopRecording();
+    SavePosition();
     recordWatchTimer_.stop();
     if (recordBar_) delete recordBar_->window();
     qApp->removeEventFilter(this);
@@ -163,6 +269,14 @@ void CMainFrame::BuildMenus() {
                "Show only the phone screen; the frame returns under the pointer")
         ->setCheckable(true);
 
+    // One-of-N choices carry radio marks; none is marked when the stored
+    // value matches no item.
+    auto radio = [this](std::initializer_list<int> ids) {
+        auto* group = new QActionGroup(this);
+        group->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+        for (int id : ids) group->addAction(Action(id));
+    };
+
     QMenu* options = track(bar->addMenu("&Options"));
     QMenu* compression = track(options->addMenu("Compression"));
     const char* compressionPrompts[] = {"Use with BT connection", "Fast, but less compression",
@@ -210,6 +324,14 @@ void CMainFrame::BuildMenus() {
         "Check for changes every other second", "Check for changes every second"};
     for (int i = 0; i < 6; ++i)
         AddCommand(rate, rates[i].first, rates[i].second, ratePrompts[i])->setCheckable(true);
+    radio({cmd::kCompression1, cmd::kCompression1 + 1, cmd::kCompression1 + 2,
+           cmd::kCompression1 + 3, cmd::kCompression1 + 4});
+    radio({cmd::kInterlaceOff, cmd::kInterlaceOn, cmd::kInterlaceAuto});
+    radio({cmd::kColor64K, cmd::kColor4096, cmd::kColor256, cmd::kGrey16, cmd::kJpeg70,
+           cmd::kJpeg50, cmd::kJpeg30, cmd::kJpeg10});
+    radio({cmd::kPriorityLow, cmd::kPriorityLow + 1, cmd::kPriorityLow + 2, cmd::kPriorityLow + 3});
+    radio({cmd::kRate40Hz, cmd::kRate20Hz, cmd::kRate10Hz, cmd::kRate5Hz, cmd::kRate2Hz,
+           cmd::kRate1Hz});
 
     QMenu* extras = track(bar->addMenu("&Extras"));
     QMenu* events = track(extras->addMenu("Events"));
@@ -264,20 +386,15 @@ void CMainFrame::BuildToolBar() {
     toolBar_->addSeparator();
 
     // Button 2 copies or saves a screenshot; its arrow chooses which.
-    screenshotButton_ = new QToolButton(this);
+    screenshotButton_ = new DropDownButton(this, [this] { ShowScreenshotChoice(); });
     screenshotButton_->setObjectName("screenshotButton");
     screenshotButton_->setPopupMode(QToolButton::MenuButtonPopup);
     screenshotAction_ = new QAction(this);
     connect(screenshotAction_, &QAction::triggered, this,
             [this] { OnCommand(screenshotAction_->data().toInt()); });
     screenshotButton_->setDefaultAction(screenshotAction_);
-    auto* choice = new QMenu(screenshotButton_);
-    connect(choice, &QMenu::aboutToShow, this, [this, choice] {
-        // The drop-down is the picture menu; Qt's own stays empty.
-        QTimer::singleShot(0, choice, &QMenu::close);
-        ShowScreenshotChoice();
-    });
-    screenshotButton_->setMenu(choice);
+    // Only for the arrow: the picture menu opens in its place.
+    screenshotButton_->setMenu(new QMenu(screenshotButton_));
     toolBar_->addWidget(screenshotButton_);
 
     // Button 3 shows and removes the recording bar.
@@ -288,6 +405,8 @@ void CMainFrame::BuildToolBar() {
     recordAction_->setToolTip("Record an AVI movie ...");
     toolBar_->addAction(recordAction_);
 
+    // The buttons take no focus: the keyboard stays with the phone.
+    for (QToolButton* b : toolBar_->findChildren<QToolButton*>()) b->setFocusPolicy(Qt::NoFocus);
     SetScreenshotButton(false);
 }
 
@@ -324,13 +443,23 @@ void CMainFrame::SetScreenshotButton(bool save) {
 }
 
 void CMainFrame::ShowScreenshotChoice() {
-    CIconMenu menu(this);
-    menu.SetItemWidth(19);
-    menu.SetItemHeight(37);
-    menu.AppendIconItem(0, cmd::kChooseCopyScreenshot, QString(), 0, ScreenshotCopyIcon());
-    menu.AppendIconItem(0, cmd::kChooseSaveScreenshot, QString(), 0, ScreenshotSaveIcon());
-    const int chosen = menu.TrackBelow(screenshotButton_);
-    if (chosen) OnCommand(chosen);
+    int chosen = 0;
+    {
+        CIconMenu menu(this);
+        menu.SetItemWidth(19);
+        menu.SetItemHeight(37);
+        menu.AppendIconItem(0, cmd::kChooseCopyScreenshot, QString(), 0, ScreenshotCopyIcon());
+        menu.AppendIconItem(0, cmd::kChooseSaveScreenshot, QString(), 0, ScreenshotSaveIcon());
+        // A frameless frame stays shown while the menu is open.
+        ++openMenus_;
+        hoverTimer_.stop();
+        chosen = menu.TrackBelow(screenshotButton_);
+        if (--openMenus_ <= 0 && hoverShown_) hoverTimer_.start();
+    }
+    if (!chosen) return;
+    OnCommand(chosen);
+    // The pointer is still on the button: its prompt is the new command's.
+    if (screenshotButton_->underMouse()) statusBar()->showMessage(screenshotAction_->statusTip());
 }
 
 bool CMainFrame::OnCommand(int id) {
@@ -344,7 +473,7 @@ bool CMainFrame::OnCommand(int id) {
             close();
             return true;
         case cmd::kOpenFromTray:
-            view_->Core().SendPhoneOptions(false);
+            view_->Core().SetInBackground(false);
             showNormal();
             raise();
             activateWindow();
@@ -354,21 +483,18 @@ bool CMainFrame::OnCommand(int id) {
         case cmd::kChooseSaveScreenshot: {
             const bool save = id == cmd::kChooseSaveScreenshot;
             SetScreenshotButton(save);
-            settings_.WriteInt(kSectionScreenshot, "ClipboardAction", save ? 1 : 0);
+            Write(settings_, setting::kClipboardAction, save ? 1 : 0);
             return true;
         }
         case cmd::kStayInTray:
-            settings_.WriteInt(kSectionView, "SystemTray",
-                               settings_.GetInt(kSectionView, "SystemTray", 0) == 0);
+            Toggle(settings_, setting::kSystemTray);
             break;
         case cmd::kAlwaysOnTop:
-            settings_.WriteInt(kSectionView, "AlwaysOnTop",
-                               settings_.GetInt(kSectionView, "AlwaysOnTop", 0) == 0);
+            Toggle(settings_, setting::kAlwaysOnTop);
             ApplyTopmost();
             break;
         case cmd::kHideFrame:
-            settings_.WriteInt(kSectionView, "Frameless",
-                               settings_.GetInt(kSectionView, "Frameless", 0) == 0);
+            Toggle(settings_, setting::kFrameless);
             hoverShown_ = false;
             ApplyWindowRegion(false);
             break;
@@ -402,16 +528,16 @@ bool CMainFrame::OnCommand(int id) {
 
 std::optional<cmd::CommandState> CMainFrame::QueryCommand(int id) {
     if (auto s = view_->Core().QueryCommand(id)) return s;
-    auto flag = [this](std::string_view key) {
-        return cmd::CommandState{true, settings_.GetInt(kSectionView, key, 0) != 0};
+    auto flag = [this](const IntSetting& s) {
+        return cmd::CommandState{true, IsSet(settings_, s)};
     };
     switch (id) {
         case cmd::kStayInTray:
-            return flag("SystemTray");
+            return flag(setting::kSystemTray);
         case cmd::kAlwaysOnTop:
-            return flag("AlwaysOnTop");
+            return flag(setting::kAlwaysOnTop);
         case cmd::kHideFrame:
-            return flag("Frameless");
+            return flag(setting::kFrameless);
         case cmd::kOpenFromTray:
             return cmd::CommandState{!isVisible(), false};
         case cmd::kChooseCopyScreenshot:
@@ -498,6 +624,7 @@ QToolBar* CMainFrame::CreateFloatingBar(QToolBar* existing, int resourceId, int 
     bar->setContextMenuPolicy(Qt::PreventContextMenu);
     for (int id : {cmd::kStartRecording, cmd::kPauseRecording, cmd::kStopRecording})
         bar->addAction(Action(id));
+    for (QToolButton* b : bar->findChildren<QToolButton*>()) b->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(bar);
     holder->adjustSize();
     holder->show();
@@ -524,7 +651,11 @@ void CMainFrame::PlaceRecordBar() {
     QWidget* holder = recordBar_->window();
     const QRect f = frameGeometry();
     const QRect m = holder != this ? holder->frameGeometry() : QRect(0, 0, 42, 42);
-    holder->move(f.left() - m.width(), f.top() + kFloatingBarOffset);
+    // The screen that holds the frame; the bar never leaves it.
+    const QScreen* where = QGuiApplication::screenAt(f.center());
+    if (!where) where = screen();
+    const QRect area = where ? where->availableGeometry() : QRect(f.topLeft(), QSize(1, 1));
+    holder->move(RecordBarPosition(f, m.size(), area));
 }
 
 void CMainFrame::OnRecordWatchTimer() {
@@ -552,6 +683,12 @@ void CMainFrame::OnFrameTimer(int id) {
 
 void CMainFrame::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
+    if (keepClientAt_ && keepClientFor_.hasExpired(kKeepClientMs)) keepClientAt_.reset();
+    if (keepClientAt_ && geometry().topLeft() != *keepClientAt_) {
+        const QPoint target = *keepClientAt_;
+        keepClientAt_.reset();
+        setGeometry(QRect(target, size()));
+    }
     PlaceRecordBar();
 }
 
@@ -563,21 +700,35 @@ void CMainFrame::LayoutToView() {
     PlaceRecordBar();
 }
 
+void CMainFrame::ApplyWindowFlags() {
+    // Both modes at once: changing one never drops the other.
+    const Qt::WindowFlags wanted = FrameWindowFlags(IsSet(settings_, setting::kFrameless),
+                                                    IsSet(settings_, setting::kAlwaysOnTop));
+    if (windowFlags() == wanted) return;
+    // The client area, the phone screen, stays where it is on the screen.
+    const QRect client = geometry();
+    if (isVisible() && windowHandle()) {
+        // Changed in place: hiding and showing again would let the window
+        // manager drop the stay-on-top state and place the window anew.
+        overrideWindowFlags(wanted);
+        windowHandle()->setFlags(wanted);
+        // The window manager keeps the outer corner as the frame comes or
+        // goes; the client goes back where it was once it has moved.
+        keepClientAt_ = client.topLeft();
+        keepClientFor_.start();
+        return;
+    }
+    setWindowFlags(wanted);
+    setGeometry(client);
+}
+
 void CMainFrame::ApplyTopmost() {
-    const bool top = settings_.GetInt(kSectionView, "AlwaysOnTop", 0) != 0;
-    if (top == windowFlags().testFlag(Qt::WindowStaysOnTopHint)) return;
-    const bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, top);
-    if (visible) show();
+    ApplyWindowFlags();
 }
 
 void CMainFrame::ApplyWindowRegion(bool showFrame) {
-    const bool frameless = settings_.GetInt(kSectionView, "Frameless", 0) != 0;
-    if (frameless != windowFlags().testFlag(Qt::FramelessWindowHint)) {
-        const bool visible = isVisible();
-        setWindowFlag(Qt::FramelessWindowHint, frameless);
-        if (visible) show();
-    }
+    const bool frameless = IsSet(settings_, setting::kFrameless);
+    ApplyWindowFlags();
     if (!frameless || showFrame) {
         framelessApplied_ = false;
         clearMask();
@@ -592,10 +743,32 @@ void CMainFrame::ApplyWindowRegion(bool showFrame) {
     update();
 }
 
+bool CMainFrame::IsEmptyBarSpot(QObject* watched, const QPoint& pos) const {
+    if (watched == menuBar()) return menuBar()->actionAt(pos) == nullptr;
+    if (watched == toolBar_) return true;  // the buttons get their own presses
+    return watched == statusBar() || watched == readyPane_ || watched == statusValuePane_;
+}
+
+bool CMainFrame::StartFrameMove() {
+    ++frameMoveRequests_;
+    QWindow* handle = windowHandle();
+    return handle && handle->startSystemMove();
+}
+
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    // Frameless there is no caption: the empty parts of the menu bar, the
+    // toolbar and the status bar move the window instead.
+    if (event->type() == QEvent::MouseButtonPress && IsSet(settings_, setting::kFrameless)) {
+        const auto* press = static_cast<QMouseEvent*>(event);
+        if (press->button() == Qt::LeftButton &&
+            IsEmptyBarSpot(watched, press->position().toPoint())) {
+            StartFrameMove();
+            return true;
+        }
+    }
     if ((event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) &&
         watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this &&
-        settings_.GetInt(kSectionView, "Frameless", 0) != 0) {
+        IsSet(settings_, setting::kFrameless)) {
         if (!hoverShown_) {
             ApplyWindowRegion(true);
             hoverShown_ = true;
@@ -606,12 +779,12 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CMainFrame::OnHoverTimer() {
-    if (settings_.GetInt(kSectionView, "Frameless", 0) == 0) {
+    if (!IsSet(settings_, setting::kFrameless)) {
         hoverShown_ = false;
         hoverTimer_.stop();
         return;
     }
-    if (!frameGeometry().contains(QCursor::pos())) {
+    if (!frameGeometry().contains(QCursor::pos()) && !FrameInUse()) {
         hoverShown_ = false;
         hoverTimer_.stop();
         ApplyWindowRegion(false);
@@ -623,6 +796,7 @@ void CMainFrame::focusOutEvent(QFocusEvent* event) {
 }
 
 void CMainFrame::BringToFront() {
+    view_->Core().SetInBackground(false);
     showNormal();
     raise();
     activateWindow();
@@ -630,13 +804,14 @@ void CMainFrame::BringToFront() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    if (exitRequested_ || settings_.GetInt(kSectionView, "SystemTray", 0) == 0) {
+    SavePosition();
+    if (exitRequested_ || !IsSet(settings_, setting::kSystemTray)) {
         event->accept();
         QCoreApplication::quit();
         return;
     }
     // While hidden the phone samples once a second at background priority.
-    view_->Core().SendPhoneOptions(true);
+    view_->Core().SetInBackground(true);
     trayIcon_->ShowIcon(cmd::kIconTray);
     event->ignore();
     // Without a notification area a hidden window could never come back.
@@ -644,6 +819,73 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         hide();
     else
         showMinimized();
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The first time the frame's outer size is known: wholly on its screen.
+    if (!placed_ && !isMinimized()) {
+        placed_ = true;
+        const QRect f = frameGeometry();
+        const QScreen* where = QGuiApplication::screenAt(f.center());
+        if (!where) where = screen();
+        if (where) {
+            const QPoint on = OnScreenPosition(f.topLeft(), f.size(), where->availableGeometry());
+            if (on != f.topLeft()) move(on);
+        }
+    }
+    // Back from the tray or from a minimised close: the phone samples at the
+    // full rate again.
+    if (!isMinimized()) view_->Core().SetInBackground(false);
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isVisible() && !isMinimized())
+        view_->Core().SetInBackground(false);
+}
+
+QString CMainFrame::PositionKey(const QScreen* where) {
+    return QString::fromLatin1(setting::kWindowPositionPrefix.data(),
+                               qsizetype(setting::kWindowPositionPrefix.size())) +
+           (where ? where->name() : QString());
+}
+
+void CMainFrame::SavePosition() {
+    if (isMinimized()) return;
+    const QScreen* where = QGuiApplication::screenAt(frameGeometry().center());
+    if (!where) where = screen();
+    if (!where) return;
+    const std::string name = where->name().toStdString();
+    const std::string key = PositionKey(where).toStdString();
+    // The position move() takes back.
+    const std::string value = std::to_string(pos().x()) + "," + std::to_string(pos().y());
+    // Unchanged values are not written again.
+    if (Read(settings_, setting::kWindowScreen) != name)
+        Write(settings_, setting::kWindowScreen, name);
+    if (settings_.GetString(setting::kWindowScreen.section, key) != value)
+        settings_.WriteString(setting::kWindowScreen.section, key, value);
+}
+
+void CMainFrame::RestorePosition() {
+    // The screen of the last run if it is still there, else the primary one;
+    // each keeps its own position.
+    const QString last = QString::fromStdString(Read(settings_, setting::kWindowScreen));
+    const QScreen* where = nullptr;
+    for (const QScreen* s : QGuiApplication::screens())
+        if (s->name() == last) where = s;
+    if (!where) where = QGuiApplication::primaryScreen();
+    if (!where) return;
+    const QString text = QString::fromStdString(
+        settings_.GetString(setting::kWindowScreen.section, PositionKey(where).toStdString()));
+    const QStringList parts = text.split(u',');
+    if (parts.size() != 2) return;
+    bool okX = false;
+    bool okY = false;
+    const QPoint pos(parts[0].trimmed().toInt(&okX), parts[1].trimmed().toInt(&okY));
+    if (!okX || !okY) return;
+    // Never off the screen: the whole frame stays on its available area.
+    move(OnScreenPosition(pos, frameGeometry().size(), where->availableGeometry()));
 }
 
 void CMainFrame::ShowAboutBox() {

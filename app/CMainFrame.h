@@ -4,11 +4,13 @@
 // icon and the operation that raises the window on phone events.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
 #include <QToolBar>
 #include <map>
+#include <optional>
 
 #include "app/CommandTarget.h"
 #include "settings/SettingsStore.h"
@@ -16,9 +18,17 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QScreen;
 class QToolButton;
 
 namespace velarix {
+
+// Where the recording bar of `bar` size goes beside `frame` on a screen whose
+// usable area is `screen`: left of the frame, on its right when the left has
+// no room, and never off the screen.
+QPoint RecordBarPosition(const QRect& frame, const QSize& bar, const QRect& screen);
+// `pos` moved the least so that a window of `size` lies wholly on `screen`.
+QPoint OnScreenPosition(const QPoint& pos, const QSize& size, const QRect& screen);
 
 class CChildView;
 class CTrayIcon;
@@ -51,6 +61,19 @@ public:
     void BringToFront();
     void ApplyTopmost();
     void ApplyWindowRegion(bool showFrame);
+    // Sets the window's flags from "Frameless" and "AlwaysOnTop" together,
+    // keeping the phone screen where it is.
+    void ApplyWindowFlags();
+    // Remembers the frame's position for the screen that holds it; restores
+    // the one remembered for the screen of the last run, on that screen.
+    void SavePosition();
+    void RestorePosition();
+    // Frameless: a press on an empty part of the menu bar, toolbar or status
+    // bar moves the window; how many moves were asked for.
+    int FrameMoveRequests() const { return frameMoveRequests_; }
+    // A menu, a popup or a window the frame owns is in use: a frameless
+    // frame stays shown meanwhile.
+    bool FrameInUse() const;
     // Fits the window around the view at the current zoom.
     void LayoutToView();
     // Shows the idle text, or `text` while recording.
@@ -71,6 +94,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
@@ -83,6 +108,10 @@ private:
     void SetScreenshotButton(bool save);
     void ShowScreenshotChoice();
     void OnHoverTimer();
+    void OnFocusChanged(QWidget* old, QWidget* now);
+    bool IsEmptyBarSpot(QObject* watched, const QPoint& pos) const;
+    bool StartFrameMove();
+    static QString PositionKey(const QScreen* where);
     void OnRefreshTimer();
     // A new floating bar of toolbar resource `resourceId` in its own tool
     // window, watched by frame timer `timerId`; or, when `existing` is shown,
@@ -110,6 +139,11 @@ private:
     bool hoverShown_ = false;
     bool framelessApplied_ = false;
     int openMenus_ = 0;
+    int frameMoveRequests_ = 0;
+    bool placed_ = false;  // shown once and kept on its screen
+    // Where the client area belongs after a change of window mode.
+    std::optional<QPoint> keepClientAt_;
+    QElapsedTimer keepClientFor_;
 };
 
 }  // namespace velarix

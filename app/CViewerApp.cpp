@@ -20,7 +20,8 @@ CViewerApp::CViewerApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(
         QString::fromLatin1(kApplicationKey.data(), qsizetype(kApplicationKey.size())));
     setOrganizationName(QString::fromLatin1(kCompanyKey.data(), qsizetype(kCompanyKey.size())));
-    setApplicationDisplayName("Velarix");
+    // No display name: Qt would append it to every window's title, and each
+    // window's title is exactly its own.
     setApplicationVersion(QStringLiteral(VELARIX_VERSION));
     // Task bars and docks group the windows under the installed desktop entry
     // and take its icon.

@@ -25,6 +25,7 @@ extern "C" {
 #include "capture/CodecTable.h"
 #include "capture/CompressorState.h"
 #include "capture/FfmpegHandles.h"
+#include "settings/SettingsKeys.h"
 
 namespace velarix {
 namespace {
@@ -206,8 +207,8 @@ BitmapInfoHeader MakeRecordFormat(int width, int height) {
 }
 
 std::uint32_t CompressorQuality(const SettingsStore& settings) {
-    if (settings.GetInt(kAviSection, "QualityEnable", 0) != 1) return kQualityDefault;
-    const std::uint32_t quality = settings.GetInt(kAviSection, "Quality", 80) * 10000u / 100u;
+    if (Read(settings, setting::kAviQualityEnable) != 1) return kQualityDefault;
+    const std::uint32_t quality = Read(settings, setting::kAviQuality) * 10000u / 100u;
     return std::min(quality, 10000u);
 }
 
@@ -319,7 +320,7 @@ std::int32_t CAviWriter::Impl::Open() {
     if (opened < 0)
         return FailOpenFile(opened == AVERROR(ENOMEM) ? kAviErrMemory : kAviErrFileOpen);
 
-    const std::uint32_t fps = settings.GetInt(kAviSection, "FPS", 5);
+    const std::uint32_t fps = Read(settings, setting::kAviFps);
     if (fps == 0 || fps > kMaxFps) return FailStream(kAviErrBadParam);
     stream = avformat_new_stream(output.get(), nullptr);
     if (stream == nullptr) return FailStream(kAviErrMemory);

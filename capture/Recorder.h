@@ -20,13 +20,14 @@
 
 #include "capture/AviWriter.h"
 #include "capture/RecordWorker.h"
+#include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 
 namespace velarix {
 
-inline constexpr std::string_view kSectionAvi = "AVI";
-inline constexpr std::string_view kKeyFps = "FPS";
-inline constexpr int kDefaultFps = 5;
+inline constexpr std::string_view kSectionAvi = setting::kAviFps.section;
+inline constexpr std::string_view kKeyFps = setting::kAviFps.key;
+inline constexpr int kDefaultFps = setting::kAviFps.def;
 
 // recordState values.
 inline constexpr int kRecordIdle = 0;

@@ -103,7 +103,7 @@ bool NameTaken(const std::string& path) {
 }
 
 bool PromptIsSet(const SettingsStore& store) {
-    return store.GetInt(kSectionScreenshot, kKeyPrompt, 1) == 1;
+    return Read(store, setting::kShotPrompt) == 1;
 }
 
 FREE_IMAGE_FORMAT FreeImageTypeOf(int format) {
@@ -209,7 +209,7 @@ std::optional<std::string> MakeScreenshotName(const SettingsStore& store, int ma
         const int counter = attempt + 1;
         std::string path = store.GetString(kSectionScreenshot, kKeyPath, "");
         if (!path.empty() && !IsSeparator(path.back(), kNativePathStyle)) path += kPathSeparator;
-        const int format = ClampImageFormat(store.GetInt(kSectionScreenshot, kKeyFormat, 0));
+        const int format = ClampImageFormat(Read(store, setting::kShotFormat));
         path += store.GetString(kSectionScreenshot, kKeyPrefix, "");
         path += std::to_string(counter);
         path += store.GetString(kSectionScreenshot, kKeySuffix, "");
@@ -245,7 +245,8 @@ bool WriteScreenshot(std::span<const std::uint32_t> screen, const std::string& p
 }
 
 bool SaveScreenshot(const SettingsStore& store, std::span<const std::uint32_t> screen,
-                    const SaveDialogFn& dialog, const ConfirmReplaceFn& confirm) {
+                    const SaveDialogFn& dialog, const ConfirmReplaceFn& confirm,
+                    std::string* savedPath) {
     const std::optional<std::string> name = MakeScreenshotName(store);
     std::string path;
     if (PromptIsSet(store)) {
@@ -255,7 +256,7 @@ bool SaveScreenshot(const SettingsStore& store, std::span<const std::uint32_t> s
             // The offered name's own type, whatever "Format" says.
             request.typeIndex = ImageFormatOfName(*name, kFormatBmp);
         } else {
-            request.typeIndex = ClampImageFormat(store.GetInt(kSectionScreenshot, kKeyFormat, 0));
+            request.typeIndex = ClampImageFormat(Read(store, setting::kShotFormat));
         }
         request.initialDir = store.GetString(kSectionScreenshot, kKeyLastDir, "");
         if (!dialog) return false;
@@ -276,6 +277,7 @@ bool SaveScreenshot(const SettingsStore& store, std::span<const std::uint32_t> s
     }
 
     if (!WriteScreenshot(screen, path)) return false;
+    if (savedPath) *savedPath = path;
 
     // Only names the user chose seed the next suggestion. "Prompt" is read
     // again: the dialog may have run long enough for the setting to change.

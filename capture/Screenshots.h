@@ -18,18 +18,19 @@
 #include <string>
 #include <string_view>
 
+#include "settings/SettingsKeys.h"
 #include "settings/SettingsStore.h"
 
 namespace velarix {
 
-inline constexpr std::string_view kSectionScreenshot = "Screenshot";
-inline constexpr std::string_view kKeyPrompt = "Prompt";
-inline constexpr std::string_view kKeyPath = "Path";
-inline constexpr std::string_view kKeyPrefix = "Prefix";
-inline constexpr std::string_view kKeySuffix = "Suffix";
-inline constexpr std::string_view kKeyFormat = "Format";
-inline constexpr std::string_view kKeyLast = "Last";
-inline constexpr std::string_view kKeyLastDir = "LastDir";
+inline constexpr std::string_view kSectionScreenshot = setting::kShotPrompt.section;
+inline constexpr std::string_view kKeyPrompt = setting::kShotPrompt.key;
+inline constexpr std::string_view kKeyPath = setting::kShotPath.key;
+inline constexpr std::string_view kKeyPrefix = setting::kShotPrefix.key;
+inline constexpr std::string_view kKeySuffix = setting::kShotSuffix.key;
+inline constexpr std::string_view kKeyFormat = setting::kShotFormat.key;
+inline constexpr std::string_view kKeyLast = setting::kShotLast.key;
+inline constexpr std::string_view kKeyLastDir = setting::kShotLastDir.key;
 
 // One row of the image format table; its index is the "Format" value and the
 // position of its file type in the save dialog.
@@ -138,8 +139,9 @@ using ConfirmReplaceFn = std::function<bool(const std::string& path)>;
 // The dialog's own question covers only the name as typed: when the type's
 // extension is added and the resulting file exists, `confirm` is asked, and
 // without a yes (or without `confirm`) nothing is written.
-// True when a file was written.
+// True when a file was written; its full name then goes to `savedPath`.
 bool SaveScreenshot(const SettingsStore& store, std::span<const std::uint32_t> screen,
-                    const SaveDialogFn& dialog, const ConfirmReplaceFn& confirm = {});
+                    const SaveDialogFn& dialog, const ConfirmReplaceFn& confirm = {},
+                    std::string* savedPath = nullptr);
 
 }  // namespace velarix

@@ -4,7 +4,7 @@ VELARIX_PACKAGES=(
   zlib1g-dev libfreeimage-dev
   libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686
-  qt6-base-dev libgl-dev xvfb xauth xdotool
+  qt6-base-dev libgl-dev xvfb xauth xdotool x11-utils openbox
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
   dpkg-dev lintian desktop-file-utils appstream x11-utils
 )

@@ -25,9 +25,8 @@ namespace velarix {
 namespace {
 
 constexpr std::string_view kKeyCodec = "Codec";
-constexpr std::string_view kKeyQualityEnable = "QualityEnable";
-constexpr std::string_view kKeyQuality = "Quality";
-constexpr int kDefaultQuality = 80;
+constexpr std::string_view kKeyQualityEnable = setting::kAviQualityEnable.key;
+constexpr std::string_view kKeyQuality = setting::kAviQuality.key;
 // Waits for a running enumeration: 20 checks, 100 ms apart.
 constexpr int kBusyChecks = 20;
 constexpr auto kBusyInterval = std::chrono::milliseconds(100);
@@ -87,12 +86,12 @@ CAviPage::CAviPage(SetupContext context, QWidget* parent)
     setObjectName(QStringLiteral("CAviPage"));
     const SettingsStore& s = Settings();
     folder_ = NormalizedFolder(QString::fromStdString(s.GetString(kSectionAvi, kKeyPath, "")));
-    fpsText_ = QString::fromStdString(FormatStoredInt(s.GetInt(kSectionAvi, kKeyFps, kDefaultFps)));
+    fpsText_ = QString::fromStdString(FormatStoredInt(Read(s, setting::kAviFps)));
     if (fpsText_ == QStringLiteral("0")) fpsText_ = QStringLiteral("5");
-    const std::uint32_t quality = s.GetInt(kSectionAvi, kKeyQuality, kDefaultQuality);
+    const std::uint32_t quality = Read(s, setting::kAviQuality);
     qualityText_ = QString::fromStdString(FormatStoredInt(quality));
     qualityPos_ = static_cast<int>(quality);
-    qualityFlag_ = s.GetInt(kSectionAvi, kKeyQualityEnable, 0) == 1;
+    qualityFlag_ = Read(s, setting::kAviQualityEnable) == 1;
 
     // Listing the compressors takes a while: it starts now, in the background,
     // before the user turns to this page.

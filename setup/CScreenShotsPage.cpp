@@ -14,8 +14,8 @@ namespace velarix {
 
 namespace {
 
-constexpr std::string_view kKeyIntervalEnable = "IntervalEnable";
-constexpr std::string_view kKeyInterval = "Interval";
+constexpr std::string_view kKeyIntervalEnable = setting::kShotIntervalEnable.key;
+constexpr std::string_view kKeyInterval = setting::kShotInterval.key;
 
 QString NormalizedFolder(const QString& folder) {
     std::string text = folder.toStdString();
@@ -41,15 +41,14 @@ CScreenShotsPage::CScreenShotsPage(SetupContext context, QWidget* parent)
     : CSetupPage(std::move(context), parent) {
     setObjectName(QStringLiteral("CScreenShotsPage"));
     const SettingsStore& s = Settings();
-    prompt_ = s.GetInt(kSectionScreenshot, kKeyPrompt, 1) == 1;
+    prompt_ = Read(s, setting::kShotPrompt) == 1;
     prefix_ = QString::fromStdString(s.GetString(kSectionScreenshot, kKeyPrefix, ""));
     suffix_ = QString::fromStdString(s.GetString(kSectionScreenshot, kKeySuffix, ""));
-    format_ = static_cast<int>(s.GetInt(kSectionScreenshot, kKeyFormat, 0));
+    format_ = static_cast<int>(Read(s, setting::kShotFormat));
     folder_ =
         NormalizedFolder(QString::fromStdString(s.GetString(kSectionScreenshot, kKeyPath, "")));
-    intervalFlag_ = s.GetInt(kSectionScreenshot, kKeyIntervalEnable, 0) == 1;
-    intervalText_ =
-        QString::fromStdString(FormatStoredInt(s.GetInt(kSectionScreenshot, kKeyInterval, 0)));
+    intervalFlag_ = Read(s, setting::kShotIntervalEnable) == 1;
+    intervalText_ = QString::fromStdString(FormatStoredInt(Read(s, setting::kShotInterval)));
     if (intervalText_ == QStringLiteral("0")) intervalText_.clear();
 }
 

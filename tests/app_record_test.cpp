@@ -7,7 +7,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -267,6 +270,26 @@ TEST(ViewRecording, LosingTheLinkStopsAndRemovesTheBar) {
     EXPECT_EQ(r.frame->RecordBar(), nullptr);
     EXPECT_FALSE(r.State(cmd::kRecordBar).first);
     EXPECT_FALSE(r.frame->RefreshPending());
+}
+
+TEST(ViewRecording, StartsInAFolderAndSaysWhereTheVideoWent) {
+    // Stopped by the user, or by a lost link: the status bar names the file.
+    for (bool linkLost : {false, true}) {
+        Rig r;
+        r.answer = "/videos/clip";  // the writer adds ".avi"
+        r.Sync();
+        r.Run(cmd::kStartRecording);
+        // Nothing saved before: the dialog starts in a real folder, not in
+        // the working directory.
+        EXPECT_TRUE(QFileInfo(QString::fromStdString(r.offeredDir)).isDir()) << r.offeredDir;
+        EXPECT_TRUE(QDir::isAbsolutePath(QString::fromStdString(r.offeredDir)));
+        if (linkLost)
+            r.Feed(Message(255));
+        else
+            r.Run(cmd::kStopRecording);
+        EXPECT_EQ(r.frame->statusBar()->currentMessage(), "Video saved to /videos/clip.avi")
+            << linkLost;
+    }
 }
 
 TEST(ViewRecording, FailedStartShowsTheReasonAndStaysIdle) {

@@ -216,14 +216,16 @@ TEST(Screenshots, CopyPutsTheUnzoomedScreenOnTheClipboard) {
                       Expected(screen[std::size_t(319 - y) * 208 + std::size_t(x)]));
 }
 
-TEST(PhoneData, ClipboardTextTravelsAsLatin1BothWays) {
+TEST(PhoneData, ClipboardTextTravelsAsWindows1252BothWays) {
     Frame f;
     f.Sync();
-    f.Feed(Message(10, {0, 4, 'c', 'a', 'f', 0xE9}));
-    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromUtf8("caf\xC3\xA9"));
-    QApplication::clipboard()->setText(QString::fromUtf8("\xC3\xA9\xE2\x82\xAC!"));  // é€!
+    f.Feed(Message(10, {0, 7, 'c', 'a', 'f', 0xE9, 0x93, 0x80, 0x94}));
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QString::fromUtf8("caf\xC3\xA9\xE2\x80\x9C\xE2\x82\xAC\xE2\x80\x9D"));  // café“€”
+    // é€! and a character outside the code page (U+0101).
+    QApplication::clipboard()->setText(QString::fromUtf8("\xC3\xA9\xE2\x82\xAC!\xC4\x81"));
     f.frame->OnCommand(cmd::kEditPaste);
-    EXPECT_EQ(f.transport.TakeSent(), (ByteVec{0x08, 0, 3, 0xE9, '?', '!'}));
+    EXPECT_EQ(f.transport.TakeSent(), (ByteVec{0x08, 0, 4, 0xE9, 0x80, '!', '?'}));
 }
 
 // Counts the reads of the event settings, which every refresh of the command

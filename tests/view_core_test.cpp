@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "ViewDoubles.h"
+#include "view/Cp1252.h"
 
 namespace velarix::test {
 namespace {
@@ -363,6 +364,44 @@ TEST(LinkLifecycle, ResyncOfTheSameConnectionDoesNotActivateAgain) {
         EXPECT_EQ(activated, c.activates) << c.what;
         EXPECT_EQ(v.view.Screen()[319 * 208], 0xFFFFFFFFu) << c.what;
     }
+}
+
+// ---- Windows-1252 clipboard text ----
+
+TEST(Cp1252Text, EveryByteRoundTripsAndOthersBecomeQuestionMarks) {
+    const struct {
+        std::string bytes;
+        std::u16string text;
+    } cases[] = {
+        {"abc", u"abc"},
+        {"\x80\x91\x92\x93\x94\x96\x97", u"\u20AC\u2018\u2019\u201C\u201D\u2013\u2014"},
+        {"\x8A\x9F\xA0\xE9\xFF", u"\u0160\u0178\u00A0\u00E9\u00FF"},
+        {"\x81\x8D\x8F\x90\x9D", u"\u0081\u008D\u008F\u0090\u009D"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Cp1252ToUtf16(c.bytes), c.text) << c.bytes;
+        EXPECT_EQ(Utf16ToCp1252(c.text), c.bytes) << c.bytes;
+    }
+    std::string all;
+    for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+    EXPECT_EQ(Utf16ToCp1252(Cp1252ToUtf16(all)), all);
+    // Outside the code page: one '?' per character, a surrogate pair too.
+    EXPECT_EQ(Utf16ToCp1252(u"\u0101x\U0001F600\u0080\xD800"), "?x???");
+}
+
+// ---- In the background ----
+
+TEST(ViewOptions, BackgroundOptionsGoOnceAndAlsoAtASync) {
+    ConnectedView v;
+    v.view.SetInBackground(true);
+    v.view.SetInBackground(true);
+    EXPECT_EQ(v.transport.TakeSent(), (ByteVec{0x04, 1, 1, 0, 0, 0x32, 1, 40}));
+    v.view.OnCommand(cmd::kColor256);  // a forced change while hidden stays in the background
+    EXPECT_EQ(v.transport.TakeSent(), (ByteVec{0x04, 1, 1, 0, 1, 0x32, 1, 40}));
+    EXPECT_EQ(v.Int("General", "TimerDiv"), 2u);
+    v.view.SetInBackground(false);
+    v.view.SetInBackground(false);
+    EXPECT_EQ(v.transport.TakeSent(), (ByteVec{0x04, 1, 1, 1, 1, 0x32, 2, 2}));
 }
 
 }  // namespace

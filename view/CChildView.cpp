@@ -4,11 +4,14 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStandardPaths>
 #include <QWheelEvent>
 #include <filesystem>
 
@@ -18,6 +21,7 @@
 #include "status/CHtmlCtrl.h"
 #include "status/RouterBridge.h"
 #include "status/StatusPage.h"
+#include "view/Cp1252.h"
 #include "view/SocketTransport.h"
 
 namespace velarix {
@@ -64,7 +68,21 @@ int ButtonCount(Qt::MouseButtons buttons) {
     return n;
 }
 
+// The name the recording gets: the writer adds ".avi" to a name without "avi".
+std::string RecordedName(std::string path) {
+    if (path.find("avi") == std::string::npos) path += ".avi";
+    return path;
+}
+
 }  // namespace
+
+QString SaveStartFolder(const std::string& lastDir, QStandardPaths::StandardLocation location) {
+    if (!lastDir.empty()) return QString::fromStdString(lastDir);
+    // The user's folder for this kind of file, where it exists; else home.
+    const QString folder = QStandardPaths::writableLocation(location);
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
+    return QDir::homePath();
+}
 
 CChildView::CChildView(SettingsStore settings, QWidget* parent)
     : QWidget(parent),
@@ -94,6 +112,7 @@ CChildView::CChildView(SettingsStore settings, QWidget* parent)
     });
     setFixedSize(FittingSize());
     ShowStatusPage();
+    WatchRelayPortFile();
 }
 
 CChildView::~CChildView() {
@@ -172,10 +191,15 @@ void CChildView::paintEvent(QPaintEvent* event) {
         p.drawImage(QRect(3, 2, kScreenWidth * zoom, kScreenHeight * zoom), screenImage_);
     }
     if (framelessOutline_) {
-        p.setPen(Qt::black);
-        p.setBrush(Qt::NoBrush);
-        p.drawRect(QRect(QPoint(1, 0), QPoint(right - 2, bottom - 1)));
-        p.drawRect(QRect(QPoint(2, 1), QPoint(right - 3, bottom - 2)));
+        // On the outermost pixels the frame leaves visible, and one further
+        // in. Filled edges: a stroked rectangle would end a pixel outside.
+        for (const QRect& r : {QRect(QPoint(1, 0), QPoint(right - 2, bottom - 1)),
+                               QRect(QPoint(2, 1), QPoint(right - 3, bottom - 2))}) {
+            p.fillRect(QRect(r.left(), r.top(), r.width(), 1), Qt::black);
+            p.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), Qt::black);
+            p.fillRect(QRect(r.left(), r.top(), 1, r.height()), Qt::black);
+            p.fillRect(QRect(r.right(), r.top(), 1, r.height()), Qt::black);
+        }
     }
 }
 
@@ -249,6 +273,46 @@ bool CChildView::QueryRouterPort() {
     if (!q.ok) return false;
     core_.SetRouterPort(q.port);
     return true;
+}
+
+void CChildView::WatchRelayPortFile() {
+#ifndef _WIN32
+    if (!portWatcher_) {
+        portWatcher_ = new QFileSystemWatcher(this);
+        connect(portWatcher_, &QFileSystemWatcher::directoryChanged, this,
+                &CChildView::OnRelayPortFileChanged);
+        connect(portWatcher_, &QFileSystemWatcher::fileChanged, this,
+                &CChildView::OnRelayPortFileChanged);
+    }
+    // The file itself when it exists (a rewrite in place), and the nearest
+    // folder on its path that exists (the file or its folder appearing).
+    const QFileInfo file(QString::fromStdString(RelayPortFilePath()));
+    QStringList wanted;
+    if (file.exists()) wanted << file.absoluteFilePath();
+    QDir dir = file.absoluteDir();
+    while (!dir.exists() && !dir.isRoot())
+        if (!dir.cdUp()) break;
+    wanted << dir.absolutePath();
+    QStringList stale;
+    const QStringList watched = portWatcher_->files() + portWatcher_->directories();
+    for (const QString& path : watched)
+        if (!wanted.contains(path)) stale << path;
+    if (!stale.isEmpty()) portWatcher_->removePaths(stale);
+    QStringList fresh;
+    for (const QString& path : wanted)
+        if (!watched.contains(path)) fresh << path;
+    if (!fresh.isEmpty()) portWatcher_->addPaths(fresh);
+#endif
+}
+
+void CChildView::OnRelayPortFileChanged() {
+    WatchRelayPortFile();
+    const std::uint16_t before = core_.RouterPort();
+    QueryRouterPort();
+    if (core_.RouterPort() == before) return;
+    // A relay that appeared, went or moved to another port.
+    RefreshStatusPage();
+    StartFrameRefresh();
 }
 
 bool CChildView::OpenRouterBox() {
@@ -327,7 +391,15 @@ void CChildView::TogglePause() {
 }
 
 void CChildView::StopRecording() {
+    const bool wasActive = recorder_.Active();
     recorder_.StopRecording();
+    AnnounceRecording(wasActive);
+}
+
+void CChildView::AnnounceRecording(bool wasActive) {
+    if (!wasActive || recorder_.Active() || recordingName_.empty()) return;
+    emit fileSaved(QStringLiteral("Video saved to %1")
+                       .arg(QDir::toNativeSeparators(QString::fromStdString(recordingName_))));
 }
 
 void CChildView::OnRecordTimer() {
@@ -347,14 +419,16 @@ void CChildView::LinkLost() {
     // A lost link ends the recording without a word; the file is closed.
     if (!recorder_.Active()) return;
     recorder_.StopRecording();
+    AnnounceRecording(true);
     emit recordStateChanged();
 }
 
 std::optional<std::string> CChildView::AskVideoFileName(const std::string& initialName,
                                                         const std::string& initialDir) {
     std::optional<std::string> chosen;
+    const QString startDir = SaveStartFolder(initialDir, QStandardPaths::MoviesLocation);
     if (videoDialogHook_) {
-        chosen = videoDialogHook_(initialName, initialDir);
+        chosen = videoDialogHook_(initialName, startDir.toStdString());
     } else {
         QFileDialog dialog(window());
         dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -364,7 +438,7 @@ std::optional<std::string> CChildView::AskVideoFileName(const std::string& initi
         // its own overwrite question covers the file really written.
         dialog.setDefaultSuffix(QStringLiteral("avi"));
         dialog.setNameFilter(QStringLiteral("Video files (*.avi)"));
-        if (!initialDir.empty()) dialog.setDirectory(QString::fromStdString(initialDir));
+        dialog.setDirectory(startDir);
         if (!initialName.empty()) dialog.selectFile(QString::fromStdString(initialName));
         if (dialog.exec() == QDialog::Accepted) {
             const QStringList files = dialog.selectedFiles();
@@ -379,6 +453,7 @@ std::optional<std::string> CChildView::AskVideoFileName(const std::string& initi
         return std::nullopt;
     // The link may have gone while the dialog was open: nothing to record then.
     if (!core_.ActiveLink()) return std::nullopt;
+    if (chosen) recordingName_ = RecordedName(*chosen);
     return chosen;
 }
 
@@ -466,17 +541,19 @@ void CChildView::BringToFront() {
 std::optional<std::string> CChildView::ClipboardText() {
     const QMimeData* mime = QApplication::clipboard()->mimeData();
     if (!mime || !mime->hasText()) return std::nullopt;
-    // The phone's text is 8-bit: Latin-1, with '?' for what it cannot hold,
-    // up to the first zero character.
-    QByteArray text = mime->text().toLatin1();
-    const qsizetype zero = text.indexOf('\0');
-    if (zero >= 0) text.truncate(zero);
-    return text.toStdString();
+    // The phone's text is 8-bit: Windows-1252, with '?' for what it cannot
+    // hold, up to the first zero character.
+    const QString text = mime->text();
+    std::string bytes = Utf16ToCp1252(std::u16string_view(
+        reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())));
+    const std::size_t zero = bytes.find('\0');
+    if (zero != std::string::npos) bytes.resize(zero);
+    return bytes;
 }
 
 void CChildView::SetClipboardText(const std::string& phoneText) {
-    QApplication::clipboard()->setText(
-        QString::fromLatin1(phoneText.data(), static_cast<qsizetype>(phoneText.size())));
+    const std::u16string text = Cp1252ToUtf16(phoneText);
+    QApplication::clipboard()->setText(QString::fromUtf16(text.data(), qsizetype(text.size())));
 }
 
 void CChildView::CopyScreenToClipboard() {
@@ -484,10 +561,19 @@ void CChildView::CopyScreenToClipboard() {
 }
 
 void CChildView::SaveScreenshot() {
-    velarix::SaveScreenshot(
+    std::string saved;
+    const bool ok = velarix::SaveScreenshot(
         core_.Settings(), core_.Screen(),
-        [this](const SaveDialogRequest& r) { return RunScreenshotSaveDialog(window(), r); },
-        [this](const std::string& path) { return ConfirmReplace(path); });
+        [this](const SaveDialogRequest& r) {
+            SaveDialogRequest request = r;
+            request.initialDir =
+                SaveStartFolder(r.initialDir, QStandardPaths::PicturesLocation).toStdString();
+            return RunScreenshotSaveDialog(window(), request);
+        },
+        [this](const std::string& path) { return ConfirmReplace(path); }, &saved);
+    if (ok)
+        emit fileSaved(QStringLiteral("Screenshot saved to %1")
+                           .arg(QDir::toNativeSeparators(QString::fromStdString(saved))));
 }
 
 void CChildView::ZoomChanged() {
@@ -496,9 +582,17 @@ void CChildView::ZoomChanged() {
     update();
 }
 
+bool CChildView::focusNextPrevChild(bool next) {
+    // Tab and Shift+Tab are the phone's keys while a link is active.
+    if (core_.ActiveLink()) return false;
+    return QWidget::focusNextPrevChild(next);
+}
+
 void CChildView::keyPressEvent(QKeyEvent* event) {
     if (!core_.ActiveLink()) return QWidget::keyPressEvent(event);
-    const QString text = event->text();
+    QString text = event->text();
+    // Shift+Tab types the tab character, as Tab does.
+    if (event->key() == Qt::Key_Backtab) text = QStringLiteral("\t");
     core_.Input().KeyDown(ToPcKey(event->key()),
                           std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
                                               static_cast<std::size_t>(text.size())));

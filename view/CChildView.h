@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QPointer>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -18,10 +19,16 @@
 #include "settings/SettingsStore.h"
 #include "view/ViewCore.h"
 
+class QFileSystemWatcher;
+
 namespace velarix {
 
 class CHtmlCtrl;
 class SocketTransport;
+
+// Where a save dialog starts: the folder of the last file saved, or with none
+// the user's folder of `location` (Pictures, Videos), or home without one.
+QString SaveStartFolder(const std::string& lastDir, QStandardPaths::StandardLocation location);
 
 class CChildView final : public QWidget, public IViewHost, public IRecorderHost {
     Q_OBJECT
@@ -50,6 +57,11 @@ public:
     // Relay bootstrap.
     bool QueryRouterPort();
     bool OpenRouterBox();
+    // Off Windows the relay publishes its port in a file: the view watches
+    // it and its folder and asks again when either changes.
+    void WatchRelayPortFile();
+    void OnRelayPortFileChanged();
+    QFileSystemWatcher* PortWatcher() const { return portWatcher_; }
     void ShowStatusPage();
     void BuildStatusPage();
     // The status page's navigation hook; returns the cancel flag.
@@ -89,6 +101,7 @@ public:
     void StartFrameRefresh() override;
     void ActivateMainWindow() override;
     void BringToFront() override;
+    void StatusPaneChanged() override { emit statusPaneChanged(); }
     std::optional<std::string> ClipboardText() override;
     void SetClipboardText(const std::string& phoneText) override;
     void CopyScreenToClipboard() override;
@@ -119,11 +132,15 @@ signals:
     void recordStateChanged();
     void frameRefreshRequested();
     void activateRequested();
+    // A screenshot or a recording was saved; the text says where.
+    void fileSaved(const QString& text);
+    void statusPaneChanged();
     void bringToFrontRequested();
     void zoomChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -136,6 +153,8 @@ private:
     void OnTimer(int id);
     void OnConnectDone(SocketError error);
     void UpdateScreenImage(int firstLine, int lastLine);
+    // Says where the recording went once it has ended.
+    void AnnounceRecording(bool wasActive);
 
     ViewCore core_;
     CHtmlCtrl* statusPage_;
@@ -150,6 +169,8 @@ private:
     VideoDialogHook videoDialogHook_;
     AviErrorHook aviErrorHook_;
     ReplaceQuestionHook replaceHook_;
+    std::string recordingName_;  // the file of the current or last recording
+    QFileSystemWatcher* portWatcher_ = nullptr;
 };
 
 }  // namespace velarix

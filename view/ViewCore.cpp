@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "settings/SettingsKeys.h"
+
 namespace velarix {
 
 namespace {
-
-constexpr std::string_view kSectionEvents = "Events";
 
 struct OptionCommand {
     int id;
@@ -61,26 +61,26 @@ constexpr KeyCommand kKeyCommands[] = {
 
 struct EventCommand {
     int id;
-    std::string_view key;
+    IntSetting setting;
 };
 constexpr EventCommand kEventCommands[] = {
-    {cmd::kEventIgnoreAll, "IgnoreAllEvents"},
-    {cmd::kEventIncomingCall, "IncomingCall"},
-    {cmd::kEventIncomingSms, "IncomingSMS"},
-    {cmd::kEventIncomingMms, "IncomingMMS"},
+    {cmd::kEventIgnoreAll, setting::kIgnoreAllEvents},
+    {cmd::kEventIncomingCall, setting::kIncomingCall},
+    {cmd::kEventIncomingSms, setting::kIncomingSms},
+    {cmd::kEventIncomingMms, setting::kIncomingMms},
 };
 
 }  // namespace
 
 ViewCore::ViewCore(IViewHost& host, SettingsStore settings)
     : host_(host), settings_(std::move(settings)) {
-    options_.compression = settings_.GetCompression(1);
-    options_.interlaced = settings_.GetInterlaced(2);
-    options_.colorMode = settings_.GetColorMode(0);
-    options_.jpegQuality = static_cast<int>(settings_.GetInt(kSectionGeneral, "JpegQuality", 50));
-    options_.priority = static_cast<int>(settings_.GetInt(kSectionGeneral, "Priority", 2));
-    options_.timerDiv = static_cast<int>(settings_.GetInt(kSectionGeneral, "TimerDiv", 2));
-    zoom_ = settings_.GetZoom(1) == 2 ? 2 : 1;
+    options_.compression = settings_.GetCompression(setting::kCompression.def);
+    options_.interlaced = settings_.GetInterlaced(setting::kInterlaced.def);
+    options_.colorMode = settings_.GetColorMode(setting::kColorMode.def);
+    options_.jpegQuality = static_cast<int>(Read(settings_, setting::kJpegQuality));
+    options_.priority = static_cast<int>(Read(settings_, setting::kPriority));
+    options_.timerDiv = static_cast<int>(Read(settings_, setting::kTimerDiv));
+    zoom_ = settings_.GetZoom(setting::kZoom.def) == 2 ? 2 : 1;
     input_.SetZoom(zoom_);
     link_.SetView(this);
     SetScreenSize(kScreenWidth, kScreenHeight);
@@ -135,12 +135,14 @@ void ViewCore::SetActiveLink(CPhoneLink* link) {
     if (link == activeLink_) return;
     ClearScreen();
     activeLink_ = link;
+    statusValue_ = 0;
+    host_.StatusPaneChanged();
     input_.SetLink(link);
     if (link) {
         host_.ShowStatusPage(false);
         const bool resync = activatedConnection_ == link->Connection();
         if (!resync || storedOptions_ != options_) StoreOptions();
-        link->SendOptions(options_);
+        link->SendOptions(SentOptions(inBackground_));
         // A failed send of the options has already dropped the link again.
         if (activeLink_ != link) return;
         if (!resync) host_.ActivateMainWindow();
@@ -155,7 +157,7 @@ void ViewCore::SetActiveLink(CPhoneLink* link) {
 
 void ViewCore::ApplyOptions() {
     StoreOptions();
-    if (activeLink_) activeLink_->SendOptions(options_);
+    if (activeLink_) activeLink_->SendOptions(SentOptions(inBackground_));
 }
 
 void ViewCore::StoreOptions() {
@@ -163,20 +165,30 @@ void ViewCore::StoreOptions() {
     settings_.SetCompression(options_.compression);
     settings_.SetInterlaced(options_.interlaced);
     settings_.SetColorMode(options_.colorMode);
-    settings_.WriteInt(kSectionGeneral, "JpegQuality", options_.jpegQuality);
-    settings_.WriteInt(kSectionGeneral, "Priority", options_.priority);
-    settings_.WriteInt(kSectionGeneral, "TimerDiv", options_.timerDiv);
+    Write(settings_, setting::kJpegQuality, options_.jpegQuality);
+    Write(settings_, setting::kPriority, options_.priority);
+    Write(settings_, setting::kTimerDiv, options_.timerDiv);
 }
 
-void ViewCore::SendPhoneOptions(bool hidden) {
-    if (!activeLink_) return;
+PhoneOptions ViewCore::SentOptions(bool hidden) const {
     PhoneOptions sent = options_;
     if (hidden) {
         sent.interlaced = 1;
         sent.priority = 1;
         sent.timerDiv = 40;
     }
-    activeLink_->SendOptions(sent);
+    return sent;
+}
+
+void ViewCore::SendPhoneOptions(bool hidden) {
+    if (!activeLink_) return;
+    activeLink_->SendOptions(SentOptions(hidden));
+}
+
+void ViewCore::SetInBackground(bool background) {
+    if (background == inBackground_) return;
+    inBackground_ = background;
+    SendPhoneOptions(background);
 }
 
 void ViewCore::Connect() {
@@ -191,12 +203,6 @@ void ViewCore::Connect() {
 void ViewCore::SetOption(int PhoneOptions::*field, int value) {
     options_.*field = value;
     ApplyOptions();
-}
-
-bool ViewCore::ToggleFlag(std::string_view section, std::string_view key) {
-    const bool set = settings_.GetInt(section, key, 0) == 0;
-    settings_.WriteInt(section, key, set ? 1 : 0);
-    return set;
 }
 
 bool ViewCore::ToolbarShowsDisconnect() const {
@@ -226,7 +232,7 @@ bool ViewCore::OnCommand(int id) {
     }
     for (const auto& c : kEventCommands) {
         if (c.id == id) {
-            ToggleFlag(kSectionEvents, c.key);
+            Toggle(settings_, c.setting);
             return true;
         }
     }
@@ -295,10 +301,9 @@ std::optional<cmd::CommandState> ViewCore::QueryCommand(int id) const {
     }
     for (const auto& c : kEventCommands) {
         if (c.id != id) continue;
-        const bool checked =
-            settings_.GetInt(kSectionEvents, c.key, c.id == cmd::kEventIgnoreAll ? 0 : 1) != 0;
-        const bool enabled = id == cmd::kEventIgnoreAll ||
-                             settings_.GetInt(kSectionEvents, "IgnoreAllEvents", 0) != 1;
+        const bool checked = IsSet(settings_, c.setting);
+        const bool enabled =
+            id == cmd::kEventIgnoreAll || Read(settings_, setting::kIgnoreAllEvents) != 1;
         return cmd::CommandState{enabled, checked};
     }
     switch (id) {
@@ -347,7 +352,13 @@ std::string ViewCore::ShortenedPasteText(std::size_t length) {
 }
 
 std::string ViewCore::StatusPaneText() const {
-    return activeLink_ ? std::to_string(activeLink_->StatusValue() >> 10) : std::string();
+    // Only what this connection reported: a value of an earlier one is stale.
+    return activeLink_ ? std::to_string(statusValue_ >> 10) : std::string();
+}
+
+void ViewCore::OnPhoneStatusValue(std::uint32_t value) {
+    statusValue_ = value;
+    host_.StatusPaneChanged();
 }
 
 void ViewCore::OnPhoneClipboardText(Bytes text) {
@@ -356,7 +367,8 @@ void ViewCore::OnPhoneClipboardText(Bytes text) {
 
 void ViewCore::OnPhoneStatusWord(std::uint32_t word) {
     // A phone that cannot send 65536 colours gets 4096 instead.
-    if ((word & kStatusCan64K) == 0 && settings_.GetColorMode(0) == kColorMode64K) {
+    if ((word & kStatusCan64K) == 0 &&
+        settings_.GetColorMode(setting::kColorMode.def) == kColorMode64K) {
         settings_.SetColorMode(kColorMode4096);
         options_.colorMode = kColorMode4096;
         ApplyOptions();
@@ -364,11 +376,11 @@ void ViewCore::OnPhoneStatusWord(std::uint32_t word) {
 }
 
 void ViewCore::OnPhoneEvent(std::uint8_t code) {
-    if (settings_.GetInt(kSectionEvents, "IgnoreAllEvents", 0) != 0) return;
+    if (IsSet(settings_, setting::kIgnoreAllEvents)) return;
     if (code == kEventIncomingCall) {
-        if (settings_.GetInt(kSectionEvents, "IncomingCall", 1) == 0) return;
+        if (!IsSet(settings_, setting::kIncomingCall)) return;
     } else if (code == kEventIncomingSms) {
-        if (settings_.GetInt(kSectionEvents, "IncomingSMS", 1) == 0) return;
+        if (!IsSet(settings_, setting::kIncomingSms)) return;
     } else {
         return;
     }

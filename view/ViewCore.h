@@ -42,6 +42,8 @@ public:
     virtual void ActivateMainWindow() = 0;
     // A phone event: raise the main window (out of the tray too).
     virtual void BringToFront() = 0;
+    // The status pane's text changed (StatusPaneText).
+    virtual void StatusPaneChanged() {}
     // PC clipboard text as 8-bit phone text (unmappable characters replaced),
     // or nothing when the clipboard holds no text.
     virtual std::optional<std::string> ClipboardText() = 0;
@@ -92,6 +94,14 @@ public:
     // Sends the options as they are; hidden in the tray, the phone samples
     // once a second at background priority. Nothing is stored.
     void SendPhoneOptions(bool hidden);
+    // The main window went to the background (hidden in the tray, or
+    // minimised in its place) or came back: sends the matching options once
+    // when that changes. Options sent while in the background, at a sync
+    // too, are the background ones; what is stored stays the user's.
+    void SetInBackground(bool background);
+    bool InBackground() const { return inBackground_; }
+    // The options as they go to the phone, in the background or not.
+    PhoneOptions SentOptions(bool hidden) const;
     // Drops an active link (Bye when synced) and starts a connection attempt.
     void Connect();
 
@@ -118,13 +128,13 @@ public:
     void RepaintLines(int left, int top, int right, int bottom) override;
     void RefreshStatusPage() override;
     void OnPhoneClipboardText(Bytes text) override;
+    void OnPhoneStatusValue(std::uint32_t value) override;
     void OnPhoneStatusWord(std::uint32_t word) override;
     void OnPhoneEvent(std::uint8_t code) override;
 
 private:
     void SetOption(int PhoneOptions::*field, int value);
     void StoreOptions();
-    bool ToggleFlag(std::string_view section, std::string_view key);
 
     IViewHost& host_;
     SettingsStore settings_;
@@ -145,6 +155,9 @@ private:
     // the messages the phone needs.
     std::optional<PhoneOptions> storedOptions_;
     std::optional<std::uint32_t> activatedConnection_;
+    bool inBackground_ = false;
+    // The status value reported on the current connection; 0 until one comes.
+    std::uint32_t statusValue_ = 0;
 };
 
 }  // namespace velarix
