@@ -44,6 +44,61 @@ bool IsPlainJfif(const std::uint8_t* seg, std::size_t len) {
            seg[15] == 0;
 }
 
+// What the scans of a strip may cost the decoder. A scan costs, for each of
+// its components, the component's blocks times the coefficients of its band:
+// a baseline image is one pass over the 64 coefficients of every block, and
+// libjpeg's progressive script 2.7 passes in colour and 2.98 in grey, since it
+// refines each coefficient once or twice. A strip may cost kPasses passes;
+// beyond that a scan refines what is already there or repeats it, and only
+// costs time.
+class ScanBudget {
+public:
+    static constexpr int kPasses = 3;
+
+    // Takes the frame header segment (`seg` points at its length, which was
+    // checked); false for sampling factors the decoder refuses anyway.
+    bool SetFrame(const std::uint8_t* seg, int components, bool progressive) {
+        progressive_ = progressive;
+        int weights = 0;
+        for (int i = 0; i < components; ++i) {
+            const std::uint8_t h = seg[9 + 3 * i] >> 4, v = seg[9 + 3 * i] & 0x0F;
+            if (h < 1 || h > 4 || v < 1 || v > 4) return false;
+            ids_[i] = seg[8 + 3 * i];
+            weights_[i] = h * v;  // blocks per unit of image area
+            weights += weights_[i];
+        }
+        components_ = components;
+        left_ = long{kPasses} * 64 * weights;
+        return true;
+    }
+
+    // Charges the scan header segment `seg` of `len` bytes; false when it is
+    // malformed or the strip goes over its budget.
+    bool Charge(const std::uint8_t* seg, std::size_t len) {
+        if (len < 3) return false;
+        const int count = seg[2];
+        if (count < 1 || count > components_ || len != 6 + 2 * std::size_t(count)) return false;
+        const int ss = seg[3 + 2 * count], se = seg[4 + 2 * count];
+        if (progressive_ && (se < ss || se > 63)) return false;
+        const long band = progressive_ ? se - ss + 1 : 64;
+        for (int i = 0; i < count; ++i) {
+            const std::uint8_t id = seg[3 + 2 * i];
+            int c = 0;
+            while (c < components_ && ids_[c] != id) ++c;
+            if (c == components_) return false;
+            left_ -= band * weights_[c];
+        }
+        return left_ >= 0;
+    }
+
+private:
+    std::uint8_t ids_[3] = {};
+    int weights_[3] = {};
+    int components_ = 0;
+    bool progressive_ = false;
+    long left_ = 0;
+};
+
 // The end of the entropy-coded data that starts at `pos`: the first byte of
 // the marker that follows it (or of the fill bytes before that marker), or
 // the end of the data. A 0xFF in the data is followed by 0x00 (a stuffed
@@ -163,6 +218,7 @@ std::optional<JpegFrameHeader> ParseJpegFrameHeader(Bytes jpeg, std::vector<std:
     keep(0, 2);
     std::optional<JpegFrameHeader> header;
     int scans = 0;
+    ScanBudget budget;
     // Once a scan has begun, the strip may be cut short anywhere: what came
     // before the cut is decoded, a segment cut in half is left out.
     const auto cutShort = [&header, &scans]() {
@@ -191,7 +247,9 @@ std::optional<JpegFrameHeader> ParseJpegFrameHeader(Bytes jpeg, std::vector<std:
         if (len < 2) return std::nullopt;
         if (pos + len > size) return cutShort();
         if (m == kMarkerSos) {
-            if (!header || ++scans > kMaxJpegScans) return std::nullopt;
+            if (!header || ++scans > kMaxJpegScans || !budget.Charge(p + pos, len)) {
+                return std::nullopt;
+            }
             const std::size_t dataStart = pos + len;
             keep(markerStart, dataStart);
             pos = SkipEntropyCoded(jpeg, dataStart);
@@ -208,6 +266,7 @@ std::optional<JpegFrameHeader> ParseJpegFrameHeader(Bytes jpeg, std::vector<std:
             h.components = p[pos + 7];
             if (len != 8 + 3 * std::size_t(h.components)) return std::nullopt;
             if (h.precision != 8 || (h.components != 1 && h.components != 3)) return std::nullopt;
+            if (!budget.SetFrame(p + pos, h.components, m == 0xC2)) return std::nullopt;
             header = h;
         }
         if (!IsMetadata(m) || (m == kMarkerApp0 && IsPlainJfif(p + pos, len))) {

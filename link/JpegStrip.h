@@ -8,9 +8,11 @@
 // of what it reads, wherever they are: before the first scan or between scans.
 // A screen strip needs none of them; only a plain JFIF header is kept, since
 // libjpeg takes the colour layout from it. A strip may have at most
-// kMaxJpegScans scans: each costs the decoder a pass over the whole image, and
-// one with more is not decoded at all (a progressive image stopped short would
-// paint a blurred, wrong picture).
+// kMaxJpegScans scans, whose bands together cover each coefficient of the
+// image at most three times (libjpeg's progressive script covers it just
+// under three times): every scan costs the decoder a pass over the image, and a
+// strip that asks for more is not decoded at all, since a progressive image
+// stopped short would paint a blurred, wrong picture.
 #pragma once
 
 #include <cstdint>
@@ -37,7 +39,7 @@ struct JpegFrameHeader {
 // Returns the frame header of a baseline, extended or progressive JPEG, or
 // nothing for anything else (truncated segments before the first scan, a scan
 // before the frame header, a second frame header, bytes between segments,
-// more than kMaxJpegScans scans, lossless, arithmetic or hierarchical coding).
+// more scans than allowed (see above), lossless, arithmetic or hierarchical coding).
 // When `clean` is given, it receives the JPEG with the metadata segments and
 // whatever follows the end-of-image marker removed.
 std::optional<JpegFrameHeader> ParseJpegFrameHeader(Bytes jpeg,

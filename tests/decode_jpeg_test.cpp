@@ -193,9 +193,11 @@ const ByteVec kJfxx = Seg(0xE0, {'J', 'F', 'X', 'X', 0, 0x10, 0xFF, 0xD8, 0xFF, 
 // Entropy-coded data with a stuffed 0xFF and a restart marker, which do not end the scan.
 const ByteVec kData = {0x12, 0xFF, 0x00, 0x34, 0xFF, 0xD3, 0x56};
 
-ByteVec Scans(int count) {
-    ByteVec out = Concat({kSoi, kSof});
-    for (int i = 0; i < count; ++i) out = Concat({out, kSos, kData});
+// Progressive scans of the DC coefficients only, which cost little each.
+ByteVec Scans(int count, const ByteVec& frame = Seg(0xC2, {8, 0, 16, 0, 208, 1, 1, 0x11, 0}),
+              const ByteVec& scan = Seg(0xDA, {1, 1, 0x00, 0, 0, 0})) {
+    ByteVec out = Concat({kSoi, frame});
+    for (int i = 0; i < count; ++i) out = Concat({out, scan, kData});
     return Concat({out, kEoi});
 }
 
@@ -223,6 +225,10 @@ TEST(JpegFrameHeader, WalksEveryScanAndDropsMetadataWherever) {
          Concat({kSoi, kSof, kSos, {1, 0xFF}})},
         {"the most scans", Scans(kMaxJpegScans), Scans(kMaxJpegScans)},
         {"one scan too many", Scans(kMaxJpegScans + 1), std::nullopt},
+        {"whole-band scans within the budget", Scans(3, kSof, kSos), Scans(3, kSof, kSos)},
+        {"whole-band scans over the budget", Scans(4, kSof, kSos), std::nullopt},
+        {"a scan of a component the frame lacks", Scans(1, kSof, Seg(0xDA, {1, 2, 0, 0, 63, 0})),
+         std::nullopt},
         {"a second frame after a scan", Concat({kSoi, kSof, kSos, kData, kSof, kSos, kEoi}),
          std::nullopt},
         {"bytes between segments after a scan",
@@ -273,8 +279,8 @@ TEST(JpegStrip, ProgressiveStripsDecodeWithoutMetadataAndWithinTheScanLimit) {
         bool decodes;
     };
     for (const Case& c :
-         {Case{progressive, true}, Case{withMeta, true}, Case{withScans(kMaxJpegScans), true},
-          Case{withScans(kMaxJpegScans + 1), false}, Case{withScans(5000), false}}) {
+         {Case{progressive, true}, Case{withMeta, true}, Case{withScans(scans.size() + 1), false},
+          Case{withScans(kMaxJpegScans), false}, Case{withScans(5000), false}}) {
         Synced s;
         s.Strip(JpegPayload(40, 0, c.jpeg));
         EXPECT_EQ(s.Untouched(), !c.decodes) << c.jpeg.size();
@@ -284,6 +290,11 @@ TEST(JpegStrip, ProgressiveStripsDecodeWithoutMetadataAndWithinTheScanLimit) {
         }
         EXPECT_TRUE(s.link.Synced());
     }
+    // libjpeg's progressive script for grey stays just within the budget.
+    Synced grey;
+    const std::vector<std::uint32_t> greyPixels(208 * 16, 0x808080u);
+    grey.Strip(JpegPayload(0, 0, EncodeJpeg(greyPixels, 208, 16, 90, true, JPEG_PROGRESSIVE)));
+    EXPECT_TRUE(Near(grey.view.Pixel(50, 8), 0x808080u, 4));
 }
 
 TEST(JpegStrip, SeekingInMemoryFollowsFseek) {
