@@ -38,7 +38,8 @@ public:
     void WriteInt(std::string_view section, std::string_view key, int value) const;
     std::string GetString(std::string_view section, std::string_view key,
                           std::string_view def = {}) const;
-    void WriteString(std::string_view section, std::string_view key, std::string_view value) const;
+    void WriteString(std::string_view section, std::string_view key,
+                     std::string_view value) const;
 
     // Section "General" accessors; the caller passes the default or the value.
     int GetCompression(int def) const;
