@@ -120,18 +120,17 @@ RouterPortQuery ReadRelayPortFile(const std::string& path) {
 }
 
 RouterPortQuery QueryRouterPort() {
-    // The relay keeps its folder closed to others (0700), in the runtime
-    // directory or in /tmp; the runtime directory itself must be ours and
-    // writable by nobody else, or its folder could be replaced.
+    // The relay's folder, in the runtime directory or in /tmp, and the runtime
+    // directory itself must be ours and writable by nobody else: anyone who
+    // could write to one of them could put a port of their choosing there.
     constexpr mode_t kOthersWrite = S_IWGRP | S_IWOTH;
-    constexpr mode_t kOthersAny = S_IRWXG | S_IRWXO;
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     UniqueFd dir(-1);
     if (runtime && *runtime) {
         const UniqueFd base = OpenTrustedDirectory(AT_FDCWD, runtime, kOthersWrite, true);
-        if (base) dir = OpenTrustedDirectory(base.Get(), "mrouter", kOthersAny, false);
+        if (base) dir = OpenTrustedDirectory(base.Get(), "mrouter", kOthersWrite, false);
     } else {
-        dir = OpenTrustedDirectory(AT_FDCWD, FallbackDirectory().c_str(), kOthersAny, false);
+        dir = OpenTrustedDirectory(AT_FDCWD, FallbackDirectory().c_str(), kOthersWrite, false);
     }
     if (!dir) return {false, 0};
     return ReadPortFileAt(dir.Get(), "relay.port");

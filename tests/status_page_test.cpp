@@ -315,8 +315,6 @@ TEST_F(RelayPortFileTest, QueryReadsThePublishedPort) {
     EXPECT_EQ(none.port, 0);
 
     fs::create_directory(dir_ / "mrouter");
-    fs::permissions(dir_ / "mrouter", fs::perms::owner_all,
-                    fs::perm_options::replace);  // as the relay makes it
     Write("40123", "mrouter/relay.port");
     const RouterPortQuery query = QueryRouterPort();
     EXPECT_TRUE(query.ok);
@@ -326,7 +324,7 @@ TEST_F(RelayPortFileTest, QueryReadsThePublishedPort) {
     EXPECT_EQ(QueryRouterPort().port, 0);
 }
 
-TEST_F(RelayPortFileTest, OnlyAFolderOfOursClosedToOthersIsTrusted) {
+TEST_F(RelayPortFileTest, OnlyAFolderOfOursThatNobodyElseCanWriteIsTrusted) {
     ::setenv("XDG_RUNTIME_DIR", (dir_ / "runtime").c_str(), 1);
     struct Case {
         const char* what;
@@ -342,7 +340,9 @@ TEST_F(RelayPortFileTest, OnlyAFolderOfOursClosedToOthersIsTrusted) {
         {"runtime directory readable by others", mine | fs::perms::others_read, mine, false, false,
          true},
         {"folder open to all", mine, fs::perms::all, false, false, false},
-        {"folder readable by its group", mine, mine | fs::perms::group_read, false, false, false},
+        {"folder readable by all", mine, mine | fs::perms::group_read | fs::perms::others_read,
+         false, false, true},
+        {"folder writable by its group", mine, mine | fs::perms::group_write, false, false, false},
         {"runtime directory writable by all", fs::perms::all, mine, false, false, false},
         {"runtime directory writable by its group", mine | fs::perms::group_write, mine, false,
          false, false},
