@@ -3,6 +3,10 @@
 //   raw records      against a memcpy of the 266,240-byte screen buffer
 //   zlib records     against zlib's uncompress alone on the same payload
 //   the JPEG strip   against FreeImage's decode alone of the same strip
+//   hostile strips   against the normal full-screen strip: the costliest strips
+//                    that fit one message (the most scans the filter lets
+//                    through, the most entropy-coded data, a scan bomb and a
+//                    strip buried in metadata)
 // The ratios, of CPU time per iteration, are printed after the table.
 #include <FreeImage.h>
 #include <benchmark/benchmark.h>
@@ -57,12 +61,18 @@ ByteVec EncodeLine(int code, const std::uint32_t* line) {
     for (int x = 0; x < 208; ++x) {
         const auto ux = std::size_t(x);
         switch (code) {
-            case 4: out[ux / 4] |= std::uint8_t((grey(x) / 64) << (2 * (ux % 4))); break;
-            case 2: out[ux / 2] |= std::uint8_t((grey(x) / 16) << (4 * (ux % 2))); break;
-            case 1: out[ux] = std::uint8_t((r(x) / 64) << 6 | (g(x) / 32) << 3 | b(x) / 32); break;
+            case 4:
+                out[ux / 4] |= std::uint8_t((grey(x) / 64) << (2 * (ux % 4)));
+                break;
+            case 2:
+                out[ux / 2] |= std::uint8_t((grey(x) / 16) << (4 * (ux % 2)));
+                break;
+            case 1:
+                out[ux] = std::uint8_t((r(x) / 64) << 6 | (g(x) / 32) << 3 | b(x) / 32);
+                break;
             case 3: {
-                const unsigned v = unsigned(r(x) >> 3) << 11 | unsigned(g(x) >> 2) << 5 |
-                                   unsigned(b(x) >> 3);
+                const unsigned v =
+                    unsigned(r(x) >> 3) << 11 | unsigned(g(x) >> 2) << 5 | unsigned(b(x) >> 3);
                 out[ux * 2] = std::uint8_t(v);
                 out[ux * 2 + 1] = std::uint8_t(v >> 8);
                 break;
@@ -81,7 +91,8 @@ ByteVec EncodeLine(int code, const std::uint32_t* line) {
 ByteVec FullScreenRecord(int code) {
     static const std::vector<std::uint32_t> screen = PhoneScreen();
     std::vector<velarix::test::LineRecord> lines;
-    for (int y = 0; y < 320; ++y) lines.push_back({y, EncodeLine(code, &screen[std::size_t(y) * 208])});
+    for (int y = 0; y < 320; ++y)
+        lines.push_back({y, EncodeLine(code, &screen[std::size_t(y) * 208])});
     return velarix::test::FrameRecord(std::uint8_t(code), lines, 0, 1);
 }
 
@@ -183,12 +194,98 @@ void BM_JpegStrip(benchmark::State& state) {
     }
 }
 
+// Positions of the scans (their SOS markers) of an encoded JPEG.
+std::vector<std::size_t> ScanStarts(const ByteVec& jpeg) {
+    std::vector<std::size_t> out;
+    for (std::size_t i = 2; i + 1 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) out.push_back(i);
+    return out;
+}
+
+// `jpeg` with its last scan repeated as often as fits one message, or, when
+// `accepted`, as long as the strip filter still lets it through.
+ByteVec RepeatLastScan(const ByteVec& jpeg, bool accepted) {
+    const std::vector<std::size_t> scans = ScanStarts(jpeg);
+    const ByteVec last(jpeg.begin() + std::ptrdiff_t(scans.back()), jpeg.end() - 2);
+    const ByteVec eoi = {0xFF, 0xD9};
+    ByteVec out(jpeg.begin(), jpeg.end() - 2);
+    while (out.size() + last.size() + 16 < velarix::kMaxMessageLength) {
+        ByteVec longer = out;
+        longer.insert(longer.end(), last.begin(), last.end());
+        if (accepted && !velarix::ParseJpegFrameHeader(velarix::test::Concat({longer, eoi}))) break;
+        out = std::move(longer);
+    }
+    return velarix::test::Concat({out, eoi});
+}
+
+std::vector<std::uint32_t> Noise() {
+    std::vector<std::uint32_t> px(velarix::kScreenPixels);
+    std::uint32_t seed = 99;
+    for (std::uint32_t& p : px) {
+        seed = seed * 1103515245u + 12345u;
+        p = seed >> 8;
+    }
+    return px;
+}
+
+// The largest strip of noise that fits one message: the most entropy-coded data.
+ByteVec LargestNoise(int flags) {
+    for (int quality = 100;; quality -= 5) {
+        ByteVec jpeg = velarix::test::EncodeJpeg(Noise(), 208, 320, quality, false, flags);
+        if (jpeg.size() + 16 < velarix::kMaxMessageLength || quality <= 5) return jpeg;
+    }
+}
+
+ByteVec HostileStrip(int which) {
+    switch (which) {
+        case 0:  // the most whole-screen scans the filter accepts
+            return RepeatLastScan(
+                velarix::test::EncodeJpeg(PhoneScreen(), 208, 320, 50, false, JPEG_PROGRESSIVE),
+                true);
+        case 1:  // baseline, full of entropy-coded data
+            return LargestNoise(0);
+        case 2:  // progressive, full of entropy-coded data, with the most scans accepted
+            return RepeatLastScan(LargestNoise(JPEG_PROGRESSIVE), true);
+        case 3:  // one scan repeated as often as fits: refused
+            return RepeatLastScan(
+                velarix::test::EncodeJpeg(PhoneScreen(), 208, 320, 50, false, JPEG_PROGRESSIVE),
+                false);
+        default: {  // a normal strip behind a message's worth of comments
+            const ByteVec jpeg = FullScreenJpeg();
+            ByteVec out(jpeg.begin(), jpeg.begin() + 2);
+            const ByteVec comment = {0xFF, 0xFE, 0xFF, 0xFF};
+            while (out.size() + jpeg.size() + 0x10000 < velarix::kMaxMessageLength) {
+                out.insert(out.end(), comment.begin(), comment.end());
+                out.resize(out.size() + 0xFFFD, 'x');
+            }
+            out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+            return out;
+        }
+    }
+}
+
+constexpr const char* kHostileNames[] = {"most scans", "baseline noise", "progressive noise",
+                                         "scan bomb", "metadata padding"};
+
+void BM_JpegStripHostile(benchmark::State& state) {
+    const ByteVec jpeg = HostileStrip(int(state.range(0)));
+    const ByteVec payload = velarix::test::JpegPayload(0, 1, jpeg);
+    std::vector<std::uint32_t> screen(velarix::kScreenPixels);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(velarix::DecodeJpegStrip(payload, screen));
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(std::string(kHostileNames[state.range(0)]) + ", " +
+                   std::to_string(payload.size()) + " bytes");
+}
+
 BENCHMARK(BM_Memcpy);
 BENCHMARK(BM_RawDecode)->DenseRange(0, 4);
 BENCHMARK(BM_Uncompress)->DenseRange(0, 4);
 BENCHMARK(BM_ZlibFrame)->DenseRange(0, 4);
 BENCHMARK(BM_FreeImageJpeg);
 BENCHMARK(BM_JpegStrip);
+BENCHMARK(BM_JpegStripHostile)->DenseRange(0, 4);
 
 // Keeps each run's time per iteration so the ratios can be printed after.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -227,6 +324,9 @@ int main(int argc, char** argv) {
         PrintRatio(reporter, "BM_ZlibFrame" + arg, "BM_Uncompress" + arg, 1.3);
     }
     PrintRatio(reporter, "BM_JpegStrip", "BM_FreeImageJpeg", 1.2);
+    for (int i = 0; i < 5; ++i) {
+        PrintRatio(reporter, "BM_JpegStripHostile/" + std::to_string(i), "BM_JpegStrip", 10.0);
+    }
     benchmark::Shutdown();
     return 0;
 }

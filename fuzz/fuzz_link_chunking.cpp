@@ -27,8 +27,10 @@ using test::RecordingTransport;
 using test::RecordingView;
 
 struct Side {
-    explicit Side(std::size_t partialSends) {
+    Side(std::size_t partialSends, RecordingView& v) : view(v) {
+        view.Reset();
         transport.maxChunk = partialSends;
+        transport.recordCalls = false;
         view.onSynced = [](CPhoneLink& l) { l.SendOptions(PhoneOptions{}); };
         link.SetView(&view);
         link.AttachTransport(transport);
@@ -37,7 +39,7 @@ struct Side {
     void Feed(Bytes read) { link.OnReceive(read); }
 
     RecordingTransport transport;
-    RecordingView view;
+    RecordingView& view;
     CRelayLink link;
 };
 
@@ -73,17 +75,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Bytes stream(data + 1 + count, size - 1 - count);
     if (stream.empty()) return 0;
 
-    Side whole(0);
+    // The views are reused for every input: allocating their screens anew
+    // each time cost more than the links' own work.
+    static RecordingView views[3];
+    Side whole(0, views[0]);
     whole.Feed(stream);
 
-    Side chunked(partialSends);
+    Side chunked(partialSends, views[1]);
     for (std::size_t pos = 0, i = 0; pos < stream.size(); ++i) {
         const std::size_t n = std::min(sizes[i % sizes.size()], stream.size() - pos);
         chunked.Feed(stream.subspan(pos, n));
         pos += n;
     }
 
-    Side bytewise(1);
+    Side bytewise(1, views[2]);
     for (std::size_t pos = 0; pos < stream.size(); ++pos) bytewise.Feed(stream.subspan(pos, 1));
 
     CheckPixels(whole.view.screen);

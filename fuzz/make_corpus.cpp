@@ -3,7 +3,7 @@
 // fuzzer starts from inputs that already reach deep into the code.
 //
 // Usage: make_fuzz_corpus <corpus folder>  (writes link/, link_chunking/,
-// frame_record/, jpeg_strip/ and avi_repair/ inside it)
+// frame_record/, jpeg_strip/, avi_repair/ and settings_file/ inside it)
 #include <FreeImage.h>
 
 #include <algorithm>
@@ -21,6 +21,7 @@
 
 #include "AviBuilder.h"
 #include "LinkFuzzInput.h"
+#include "SettingsFuzzInput.h"
 #include "StreamBuilder.h"
 
 namespace {
@@ -352,6 +353,33 @@ void WriteJpegStripCorpus(const fs::path& dir) {
     Write(dir, "header_only", Prefix(colour, 6));
 }
 
+void WriteSettingsFileCorpus(const fs::path& dir) {
+    const std::string usual =
+        "# Velarix settings.\n[General]\nCompression=int:2\nTitle=str:\"Line one\\nSaid "
+        "\\\"hi\\\"\"\n"
+        "\n[Recent]\nLast=str:\"/home/someone/clip.avi\"\n";
+    const auto write = [&](const std::string& name, const fz::SettingsFuzzInput& input) {
+        const std::string bytes = input.Encode();
+        Write(dir, name, ByteVec(bytes.begin(), bytes.end()));
+    };
+    write("new_file", {true, 0, "General", "Compression", std::string("\0\0\0\2", 4), ""});
+    write("replace_number",
+          {true, 30, "General", "Compression", std::string("\0\0\1\0", 4), usual});
+    write("new_key_in_section", {false, 50, "General", "Zoom", "2x", usual});
+    write("new_section", {false, 70, "Window", "Place", "10,20", usual});
+    write("escaped_names_and_bytes",
+          {false, 20, "Odd [section] =", "key%with\nbreaks", "caf\xC3\xA9 \xFF\x01\ttab", usual});
+    write("cut_short_last_line", {true, 5, "General", "Compression", std::string("\0\0\0\7", 4),
+                                  "[General]\nCompression=int:12"});
+    write("duplicates_and_blocks",
+          {false, 40, "General", "Title", "new",
+           "[General]\nTitle=str:\"a\"\n[Other]\nTitle=str:\"b\"\n[General]\nTitle=str:\"c\"\n"});
+    write("damaged_lines",
+          {false, 10, "General", "Title", "x",
+           "junk line\n[General\nTitle=str:\"unterminated\n\r\n;c\nKey = int: 7 \r\n"
+           "=no key\n[%zz]\nA=int:99999999999\n"});
+}
+
 }  // namespace
 
 // Recordings as a kill leaves them, cut off at the places that matter: in
@@ -387,6 +415,7 @@ int main(int argc, char** argv) {
         WriteFrameRecordCorpus(root / "frame_record");
         WriteJpegStripCorpus(root / "jpeg_strip");
         WriteAviRepairCorpus(root / "avi_repair");
+        WriteSettingsFileCorpus(root / "settings_file");
     } catch (const std::exception& e) {
         std::cerr << "make_fuzz_corpus: " << e.what() << "\n";
         return 1;

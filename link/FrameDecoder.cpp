@@ -73,6 +73,7 @@ void CPhoneLink::DecodeFrameMessage(PhoneMsg type, Bytes payload) {
             DecodeFrameRecord(payload);
             break;
         case PhoneMsg::FrameZlib: {
+            if (!inflateBuffer_) inflateBuffer_.reset(new std::uint8_t[kInflateCapacity]);
             uLongf inflated = kInflateCapacity;
             const int rc = uncompress(inflateBuffer_.get(), &inflated, payload.data(),
                                       static_cast<uLong>(payload.size()));

@@ -5,7 +5,7 @@
 
 namespace velarix {
 
-CPhoneLink::CPhoneLink() : inflateBuffer_(new std::uint8_t[kInflateCapacity]) {}
+CPhoneLink::CPhoneLink() = default;
 
 CPhoneLink::~CPhoneLink() {
     // The view may be half gone by now; it hears nothing more from us.
@@ -23,6 +23,7 @@ void CPhoneLink::AttachTransport(ILinkTransport& transport) {
     ++connection_;
     rx_.clear();
     rxStart_ = 0;
+    syncSearched_ = 0;
     pending_.clear();
 }
 
@@ -35,6 +36,7 @@ void CPhoneLink::DropTransport() {
     if (!processing_) {
         rx_.clear();
         rxStart_ = 0;
+        syncSearched_ = 0;
     }
     if (transport) transport->Close();
 }
@@ -89,6 +91,7 @@ void CPhoneLink::RunInput() {
     if (!transport_) {
         rx_.clear();
         rxStart_ = 0;
+        syncSearched_ = 0;
         pending_.clear();
     }
 }
@@ -116,6 +119,7 @@ void CPhoneLink::SendHello(bool force) {
 void CPhoneLink::ResetSync() {
     synced_ = false;
     helloSent_ = false;
+    syncSearched_ = 0;
     if (view_) view_->OnLinkLost(*this);
 }
 
@@ -175,17 +179,26 @@ void CPhoneLink::ProcessInput() {
 // link is synced and the pattern consumed, so messages after it in the same
 // read are handled at once.
 bool CPhoneLink::SearchSync() {
-    const std::uint8_t* begin = rx_.data() + rxStart_;
+    // Input that arrives a few bytes at a time is searched once, not again
+    // with every read: only a pattern that began in the last few bytes
+    // already searched can have been completed by the new ones.
+    const std::size_t count = RxCount();
+    const std::uint8_t* begin = rx_.data() + rxStart_ + std::min(syncSearched_, count);
     const std::uint8_t* end = rx_.data() + rx_.size();
     const std::uint8_t* found = std::search(begin, end, kSyncPattern.begin(), kSyncPattern.end());
     if (found == end) {
+        constexpr std::size_t kPartial = kSyncPattern.size() - 1;
+        syncSearched_ = count > kPartial ? count - kPartial : 0;
         SendHello(false);
         if (!transport_) return false;
-        const std::size_t count = RxCount();
         // Drop only the older half, so a partial pattern at the end survives.
-        if (count >= kSyncKeepLimit) rxStart_ += count / 2;
+        if (count >= kSyncKeepLimit) {
+            rxStart_ += count / 2;
+            syncSearched_ -= std::min(syncSearched_, count / 2);
+        }
         return false;
     }
+    syncSearched_ = 0;
     const std::size_t patternEnd =
         static_cast<std::size_t>(found - rx_.data()) + kSyncPattern.size();
 

@@ -107,12 +107,16 @@ private:
     // per message.
     std::vector<std::uint8_t> rx_;
     std::size_t rxStart_ = 0;
+    // While unsynced: how many unconsumed bytes are known not to start the
+    // sync pattern.
+    std::size_t syncSearched_ = 0;
     // Bytes that arrive while a message is being dispatched wait here, so the
     // message being handled never moves under its handler.
     std::vector<std::uint8_t> pending_;
     bool processing_ = false;
 
-    // Output of uncompress for one frame record; allocated once, reused.
+    // Output of uncompress for one frame record; allocated at the first
+    // compressed record, then reused.
     std::unique_ptr<std::uint8_t[]> inflateBuffer_;
 
     bool synced_ = false;

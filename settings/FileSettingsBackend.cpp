@@ -8,11 +8,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 #include <utility>
 #include <vector>
 
+#include "settings/SettingsFileFormat.h"
 #include "settings/SettingsStore.h"
 
 namespace velarix {
@@ -87,24 +91,23 @@ struct LoadedFile {
     std::string content;
     // Permissions for the replacement: the old file's, or owner-only for a new one.
     mode_t mode = 0600;
+    struct stat info {};
 };
 
-LoadedFile LoadFile(const std::string& path) {
-    LoadedFile loaded;
-    // O_NONBLOCK keeps a FIFO planted at the path from hanging the program;
-    // it has no effect on a regular file.
-    const UniqueFd fd = OpenFd(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (!fd) {
-        if (errno == ENOENT) loaded.status = LoadStatus::Missing;
-        return loaded;
-    }
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return loaded;
+// O_NONBLOCK keeps a FIFO planted at the path from hanging the program; it
+// has no effect on a regular file.
+UniqueFd OpenForReading(const std::string& path) {
+    return OpenFd(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+}
+
+// Reads the regular file open on `fd`, whose fstat gave `info`.
+void ReadOpened(int fd, const struct stat& info, LoadedFile& loaded) {
+    loaded.info = info;
     loaded.mode = info.st_mode & 07777;
     if (info.st_size < 0 ||
         static_cast<std::uintmax_t>(info.st_size) > FileSettingsBackend::kMaxFileSize) {
         loaded.status = LoadStatus::Oversize;
-        return loaded;
+        return;
     }
     // Read until end of file rather than trusting st_size: someone may be
     // appending to the file by hand while we read it.
@@ -114,18 +117,86 @@ LoadedFile LoadFile(const std::string& path) {
         const std::size_t used = content.size();
         content.resize(used + kChunk);
         const ssize_t got =
-            RetryOnInterrupt([&] { return ::read(fd.Get(), content.data() + used, kChunk); });
-        if (got < 0) return loaded;
+            RetryOnInterrupt([&] { return ::read(fd, content.data() + used, kChunk); });
+        if (got < 0) return;
         content.resize(used + static_cast<std::size_t>(got));
         if (content.size() > FileSettingsBackend::kMaxFileSize) {
             loaded.status = LoadStatus::Oversize;
-            return loaded;
+            return;
         }
         if (got == 0) break;
     }
     loaded.status = LoadStatus::Ok;
     loaded.content = std::move(content);
+}
+
+LoadedFile LoadFile(const std::string& path) {
+    LoadedFile loaded;
+    const UniqueFd fd = OpenForReading(path);
+    if (!fd) {
+        if (errno == ENOENT) loaded.status = LoadStatus::Missing;
+        return loaded;
+    }
+    struct stat info {};
+    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return loaded;
+    ReadOpened(fd.Get(), info, loaded);
     return loaded;
+}
+
+FileSettingsBackend::FileIdentity IdentityOf(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::int64_t>(info.st_size), static_cast<std::int64_t>(info.st_mtim.tv_sec),
+            static_cast<std::int64_t>(info.st_mtim.tv_nsec)};
+}
+
+// A file changed this recently may change again within the same tick of the
+// file system's clock, keeping its size and time: its contents are not kept.
+// Linux stamps files from a clock that ticks every few milliseconds.
+bool ChangedTooRecently(const struct stat& info) {
+    constexpr std::int64_t kWindowNs = 50'000'000;
+    struct timespec now {};
+    if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return true;
+    const std::int64_t age = (std::int64_t{now.tv_sec} - info.st_mtim.tv_sec) * 1'000'000'000 +
+                             (std::int64_t{now.tv_nsec} - info.st_mtim.tv_nsec);
+    return age < kWindowNs;  // also a time in the future
+}
+
+// The file a chain of symbolic links at `path` ends in (which need not exist
+// yet), or empty when the chain loops or cannot be read.
+std::string ResolveLinks(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+        std::string target(std::size_t(PATH_MAX), '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return {};
+        target.resize(static_cast<std::size_t>(n));
+        if (target.front() != '/') {
+            const std::size_t slash = path.rfind('/');
+            target =
+                (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + target;
+        }
+        path = std::move(target);
+    }
+    return {};
+}
+
+// Moves an oversize file out of the way under the first free name of
+// `<file>.oversize`, `<file>.oversize.1`, ...: an earlier copy is never replaced.
+bool SetAside(const std::string& path) {
+    for (int n = 0; n < 1000; ++n) {
+        const std::string name = path + ".oversize" + (n == 0 ? "" : "." + std::to_string(n));
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) == 0) {
+            return true;
+        }
+        if (errno == EINVAL || errno == ENOSYS) {
+            // A file system without the no-replace rename: a hard link also
+            // refuses to replace.
+            if (::link(path.c_str(), name.c_str()) == 0) return ::unlink(path.c_str()) == 0;
+        }
+        if (errno != EEXIST) return false;
+    }
+    return false;
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -201,364 +272,6 @@ std::string HomeDirectory() {
     return found->pw_dir;
 }
 
-// ---------------------------------------------------------------------------
-// The text format (described in the header)
-
-constexpr std::string_view kIntPrefix = "int:";
-constexpr std::string_view kStrPrefix = "str:";
-constexpr std::string_view kNewFileComment =
-    "# Velarix settings. Values are written as key=int:<decimal> or key=str:\"<text>\".";
-constexpr std::string_view kHexDigits = "0123456789ABCDEF";
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-void AppendHexByte(std::string& out, unsigned char byte) {
-    out.push_back(kHexDigits[byte >> 4]);
-    out.push_back(kHexDigits[byte & 0x0F]);
-}
-
-// The byte from two hex digits at text[at], or -1.
-int HexPair(std::string_view text, std::size_t at) {
-    if (at + 2 > text.size()) return -1;
-    const int high = HexValue(text[at]);
-    const int low = HexValue(text[at + 1]);
-    return high < 0 || low < 0 ? -1 : high * 16 + low;
-}
-
-bool IsPlainNameChar(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '.' || c == '-';
-}
-
-std::string EncodeName(std::string_view name) {
-    std::string out;
-    out.reserve(name.size());
-    for (const char c : name) {
-        if (IsPlainNameChar(c)) {
-            out.push_back(c);
-        } else {
-            out.push_back('%');
-            AppendHexByte(out, static_cast<unsigned char>(c));
-        }
-    }
-    return out;
-}
-
-std::optional<std::string> DecodeName(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out.push_back(text[i]);
-            continue;
-        }
-        const int byte = HexPair(text, i + 1);
-        if (byte < 0) return std::nullopt;
-        out.push_back(static_cast<char>(byte));
-        i += 2;
-    }
-    return out;
-}
-
-// The length of the well-formed UTF-8 sequence starting at text[at] with a
-// byte >= 0x80, or 0 when there is none (overlong forms, surrogates and code
-// points above U+10FFFF are not well-formed).
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (text.size() - at < length) return 0;
-    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-    }
-    return length;
-}
-
-std::string QuoteString(std::string_view value) {
-    std::string out;
-    out.reserve(value.size() + 2);
-    out.push_back('"');
-    for (std::size_t i = 0; i < value.size();) {
-        const char c = value[i];
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x80) {
-            if (const std::size_t length = Utf8SequenceLength(value, i); length > 0) {
-                out.append(value.substr(i, length));
-                i += length;
-                continue;
-            }
-        }
-        ++i;
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '"':
-                out += "\\\"";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (byte < 0x20 || byte >= 0x7F) {
-                    out += "\\x";
-                    AppendHexByte(out, byte);
-                } else {
-                    out.push_back(c);
-                }
-        }
-    }
-    out.push_back('"');
-    return out;
-}
-
-std::optional<std::string> UnquoteString(std::string_view text) {
-    if (text.empty() || text.front() != '"') return std::nullopt;
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 1; i < text.size();) {
-        const char c = text[i];
-        if (c == '"') {
-            // Anything after the closing quote means the line is not ours.
-            if (i + 1 != text.size()) return std::nullopt;
-            return out;
-        }
-        if (c != '\\') {
-            out.push_back(c);
-            ++i;
-            continue;
-        }
-        if (i + 1 >= text.size()) return std::nullopt;
-        switch (text[i + 1]) {
-            case '\\':
-                out.push_back('\\');
-                break;
-            case '"':
-                out.push_back('"');
-                break;
-            case 'n':
-                out.push_back('\n');
-                break;
-            case 'r':
-                out.push_back('\r');
-                break;
-            case 't':
-                out.push_back('\t');
-                break;
-            case 'x': {
-                const int byte = HexPair(text, i + 2);
-                if (byte < 0) return std::nullopt;
-                out.push_back(static_cast<char>(byte));
-                i += 2;
-                break;
-            }
-            default:
-                return std::nullopt;
-        }
-        i += 2;
-    }
-    return std::nullopt;  // no closing quote: cut short
-}
-
-std::optional<std::uint32_t> ParseIntValue(std::string_view valueText) {
-    if (!valueText.starts_with(kIntPrefix)) return std::nullopt;
-    const std::string_view digits = Trim(valueText.substr(kIntPrefix.size()));
-    if (digits.empty()) return std::nullopt;
-    std::uint64_t value = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(value);
-}
-
-std::optional<std::string> ParseStringValue(std::string_view valueText) {
-    if (!valueText.starts_with(kStrPrefix)) return std::nullopt;
-    return UnquoteString(Trim(valueText.substr(kStrPrefix.size())));
-}
-
-struct ParsedLine {
-    enum class Kind { Other, Header, BrokenHeader, Entry };
-    Kind kind = Kind::Other;
-    std::string name;        // section of a header, key of an entry
-    std::string_view value;  // value text of an entry
-};
-
-ParsedLine ParseLine(std::string_view raw) {
-    using Kind = ParsedLine::Kind;
-    const std::string_view line = Trim(raw);
-    if (line.empty() || line.front() == '#' || line.front() == ';') return {};
-    if (line.front() == '[') {
-        if (line.size() >= 2 && line.back() == ']') {
-            if (auto name = DecodeName(Trim(line.substr(1, line.size() - 2)))) {
-                return {Kind::Header, std::move(*name), {}};
-            }
-        }
-        return {Kind::BrokenHeader, {}, {}};
-    }
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) return {};
-    auto key = DecodeName(Trim(line.substr(0, equals)));
-    if (!key) return {};
-    return {Kind::Entry, std::move(*key), Trim(line.substr(equals + 1))};
-}
-
-// The file cut into lines without their '\n'. A last line without one is
-// kept apart: it is what remains when a file is cut short, and a number cut
-// short ("int:12" of "int:12345") would otherwise read as a wrong value.
-struct SplitFile {
-    std::vector<std::string_view> lines;
-    std::optional<std::string_view> unterminated;
-};
-
-SplitFile SplitLines(std::string_view content) {
-    SplitFile split;
-    while (!content.empty()) {
-        const std::size_t end = content.find('\n');
-        if (end == std::string_view::npos) {
-            split.unterminated = content;
-            break;
-        }
-        split.lines.push_back(content.substr(0, end));
-        content.remove_prefix(end + 1);
-    }
-    return split;
-}
-
-std::optional<std::string> FindValue(std::string_view content, std::string_view section,
-                                     std::string_view key) {
-    using Kind = ParsedLine::Kind;
-    bool inSection = false;
-    std::optional<std::string> found;
-    for (const std::string_view line : SplitLines(content).lines) {
-        ParsedLine parsed = ParseLine(line);
-        switch (parsed.kind) {
-            case Kind::Header:
-                inSection = parsed.name == section;
-                break;
-            case Kind::BrokenHeader:
-                inSection = false;
-                break;
-            case Kind::Entry:
-                if (inSection && parsed.name == key) found = std::string(parsed.value);
-                break;
-            case Kind::Other:
-                break;
-        }
-    }
-    return found;
-}
-
-// The file with `key` in `section` set to `valueText`; every line that is not
-// about that key is carried over unchanged.
-std::string UpdateContent(std::string_view content, std::string_view section, std::string_view key,
-                          std::string_view valueText) {
-    using Kind = ParsedLine::Kind;
-    const SplitFile split = SplitLines(content);
-    const std::vector<std::string_view>& lines = split.lines;
-    std::vector<std::size_t> matches;
-    // The last header or entry of the section's last block: where a new key goes,
-    // so it lands after its neighbours but before comments about the next section.
-    std::optional<std::size_t> blockEnd;
-    bool inSection = false;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const ParsedLine parsed = ParseLine(lines[i]);
-        switch (parsed.kind) {
-            case Kind::Header:
-                inSection = parsed.name == section;
-                if (inSection) blockEnd = i;
-                break;
-            case Kind::BrokenHeader:
-                inSection = false;
-                break;
-            case Kind::Entry:
-                if (inSection) {
-                    blockEnd = i;
-                    if (parsed.name == key) matches.push_back(i);
-                }
-                break;
-            case Kind::Other:
-                break;
-        }
-    }
-
-    const std::string newLine = EncodeName(key) + "=" + std::string(valueText);
-    std::string out;
-    out.reserve(content.size() + newLine.size() + section.size() + 8);
-    bool lastBlank = true;  // so a new section is set off by one blank line
-    const auto emit = [&out, &lastBlank](std::string_view line) {
-        out.append(line);
-        out.push_back('\n');
-        lastBlank = Trim(line).empty();
-    };
-    std::size_t nextMatch = 0;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (nextMatch < matches.size() && matches[nextMatch] == i) {
-            // The first occurrence takes the new value; later duplicates,
-            // which would shadow it, go.
-            if (nextMatch == 0) emit(newLine);
-            ++nextMatch;
-            continue;
-        }
-        emit(lines[i]);
-        if (matches.empty() && blockEnd == i) emit(newLine);
-    }
-    if (split.unterminated) {
-        // Kept for whoever looks at the file, but as a comment: once it had a
-        // line end it would read as a value, possibly a wrong one.
-        const bool blank = Trim(*split.unterminated).empty();
-        emit(blank ? std::string() : "#" + std::string(*split.unterminated));
-    }
-    if (matches.empty() && !blockEnd) {
-        if (lines.empty() && !split.unterminated) {
-            emit(kNewFileComment);
-        } else if (!lastBlank) {
-            emit({});
-        }
-        emit("[" + EncodeName(section) + "]");
-        emit(newLine);
-    }
-    return out;
-}
-
 }  // namespace
 
 FileSettingsBackend::FileSettingsBackend() : path_(DefaultPath()) {}
@@ -583,16 +296,36 @@ std::string FileSettingsBackend::DefaultPath() {
 std::optional<std::string> FileSettingsBackend::ReadValueText(std::string_view section,
                                                               std::string_view key) const {
     if (path_.empty()) return std::nullopt;
-    const LoadedFile file = LoadFile(path_);
-    if (file.status != LoadStatus::Ok) return std::nullopt;
-    return FindValue(file.content, section, key);
+    const std::lock_guard<std::mutex> hold(cacheMutex_);
+    const UniqueFd fd = OpenForReading(path_);
+    struct stat info {};
+    if (!fd || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        cache_.reset();
+        return std::nullopt;
+    }
+    const FileIdentity identity = IdentityOf(info);
+    if (!cache_ || !(cache_->identity == identity)) {
+        cache_.reset();
+        LoadedFile file;
+        ReadOpened(fd.Get(), info, file);
+        if (file.status != LoadStatus::Ok) return std::nullopt;
+        Cache fresh{identity, settings_format::ParseEntries(file.content)};
+        if (ChangedTooRecently(info)) {
+            const auto found = fresh.entries.find({std::string(section), std::string(key)});
+            if (found == fresh.entries.end()) return std::nullopt;
+            return found->second;
+        }
+        cache_ = std::move(fresh);
+    }
+    const auto found = cache_->entries.find({std::string(section), std::string(key)});
+    if (found == cache_->entries.end()) return std::nullopt;
+    return found->second;
 }
 
 void FileSettingsBackend::WriteValueText(std::string_view section, std::string_view key,
                                          std::string_view valueText) const {
     if (path_.empty()) return;
-    const std::string dir = ParentDirectory(path_);
-    if (!MakeDirectories(dir)) return;
+    if (!MakeDirectories(ParentDirectory(path_))) return;
 
     // The lock covers reading, merging and replacing, so a writer always
     // merges into the latest file and never undoes another's update.
@@ -600,7 +333,12 @@ void FileSettingsBackend::WriteValueText(std::string_view section, std::string_v
     if (!lock) return;
     if (RetryOnInterrupt([&] { return ::flock(lock.Get(), LOCK_EX); }) != 0) return;
 
-    LoadedFile file = LoadFile(path_);
+    // A settings file that is a symbolic link (into a dotfiles folder, say)
+    // stays one: the file it points to is replaced, beside itself.
+    const std::string target = ResolveLinks(path_);
+    if (target.empty()) return;
+    const std::string dir = ParentDirectory(target);
+    LoadedFile file = LoadFile(target);
     switch (file.status) {
         case LoadStatus::Ok:
         case LoadStatus::Missing:
@@ -608,37 +346,38 @@ void FileSettingsBackend::WriteValueText(std::string_view section, std::string_v
         case LoadStatus::Unreadable:
             return;
         case LoadStatus::Oversize:
-            if (::rename(path_.c_str(), (path_ + ".oversize").c_str()) != 0) return;
+            if (!SetAside(target)) return;
             file.content.clear();
             break;
     }
-    const std::string updated = UpdateContent(file.content, section, key, valueText);
+    const std::string updated =
+        settings_format::UpdateContent(file.content, section, key, valueText);
     if (updated.size() > kMaxFileSize) return;
-    ReplaceFile(path_, dir, updated, file.mode);
+    ReplaceFile(target, dir, updated, file.mode);
 }
 
 std::optional<std::uint32_t> FileSettingsBackend::ReadInt(std::string_view section,
                                                           std::string_view key) {
     const auto text = ReadValueText(section, key);
     if (!text) return std::nullopt;
-    return ParseIntValue(*text);
+    return settings_format::ParseIntValue(*text);
 }
 
 std::optional<std::string> FileSettingsBackend::ReadString(std::string_view section,
                                                            std::string_view key) {
     const auto text = ReadValueText(section, key);
     if (!text) return std::nullopt;
-    return ParseStringValue(*text);
+    return settings_format::ParseStringValue(*text);
 }
 
 void FileSettingsBackend::WriteInt(std::string_view section, std::string_view key,
                                    std::uint32_t value) {
-    WriteValueText(section, key, std::string(kIntPrefix) + std::to_string(value));
+    WriteValueText(section, key, settings_format::IntValueText(value));
 }
 
 void FileSettingsBackend::WriteString(std::string_view section, std::string_view key,
                                       std::string_view value) {
-    WriteValueText(section, key, std::string(kStrPrefix) + QuoteString(value));
+    WriteValueText(section, key, settings_format::StringValueText(value));
 }
 
 }  // namespace velarix

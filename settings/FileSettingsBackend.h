@@ -59,23 +59,35 @@
 //    front), because giving it a line end would make it readable.
 //  - A file that exists but cannot be read is never replaced: the write is
 //    dropped, since replacing it would throw away values we could not see.
-//  - A file larger than kMaxFileSize is renamed to `<file>.oversize` (keeping
-//    its bytes for the user to inspect) and a fresh file is started. Only the
+//  - A settings file that is a symbolic link (a dotfiles setup) stays one: the
+//    write goes to the file the link points to, through a temporary file
+//    beside that file. The lock stays `<file>.lock` beside the link.
+//  - A file larger than kMaxFileSize is renamed to `<file>.oversize`, or
+//    `<file>.oversize.1`, `.2`, ... when that exists (keeping its bytes for the
+//    user to inspect, never replacing an earlier copy) and a fresh file is started. Only the
 //    settings would otherwise be lost for good: the program could never save
 //    anything again, and nothing inside the file was readable anyway.
 //  - A write whose result would exceed kMaxFileSize is dropped, so the file
 //    never grows beyond what the reader accepts.
 //
-// Every call reads or writes the file at that moment; nothing is cached.
+// Every read sees the file as it is at that moment. The backend keeps the
+// values it parsed while the file's identity (device, inode, size and
+// modification time to the nanosecond) stays the same: every write here and
+// in any editor that saves through a new file gives a new inode, and any
+// other write a new time or size. A file changed less than 50 ms before it
+// was read is not kept, since a write within the same tick of the file
+// system's clock could keep both.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "settings/SettingsBackend.h"
+#include "settings/SettingsFileFormat.h"
 
 namespace velarix {
 
@@ -107,7 +119,26 @@ private:
     void WriteValueText(std::string_view section, std::string_view key,
                         std::string_view valueText) const;
 
+public:
+    // What tells one version of the file from another.
+    struct FileIdentity {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        std::int64_t size = 0;
+        std::int64_t mtimeSeconds = 0;
+        std::int64_t mtimeNanoseconds = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+
+private:
+    struct Cache {
+        FileIdentity identity;
+        settings_format::SettingsEntries entries;
+    };
+
     std::string path_;
+    mutable std::mutex cacheMutex_;  // a backend may be read from several threads
+    mutable std::optional<Cache> cache_;
 };
 
 }  // namespace velarix

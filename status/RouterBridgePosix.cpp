@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 #include "status/RouterBridge.h"
 
@@ -20,8 +21,14 @@ constexpr std::size_t kMaxPortFileBytes = 32;
 class UniqueFd {
 public:
     explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            if (fd_ >= 0) ::close(fd_);
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
     ~UniqueFd() {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -54,31 +61,30 @@ std::uint16_t ParsePort(const char* text, std::size_t size) {
     return static_cast<std::uint16_t>(value);
 }
 
-// The shared /tmp fallback is trusted only when its directory is ours and
-// closed to others, as the relay leaves it; otherwise another user could
-// point the program at a port of their choosing.
-bool IsPrivateDirectory(const std::string& dir) {
-    struct stat st {};
-    if (::lstat(dir.c_str(), &st) != 0) return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 0077) == 0;
-}
-
 std::string FallbackDirectory() {
     return "/tmp/mrouter-" + std::to_string(::getuid());
 }
 
-}  // namespace
-
-std::string RelayPortFilePath() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime) return std::string(runtime) + "/mrouter/relay.port";
-    return FallbackDirectory() + "/relay.port";
+// Opens the directory `name` (relative to `parent`) when it is ours and none
+// of the `forbidden` permission bits are set; otherwise another user could
+// publish a port of their choosing in it. The checks are made on the open
+// directory, which the port file is then read from, so nothing can be
+// swapped in between.
+UniqueFd OpenTrustedDirectory(int parent, const char* name, mode_t forbidden, bool follow) {
+    UniqueFd fd(
+        ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW)));
+    struct stat st {};
+    if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & forbidden) != 0) {
+        return UniqueFd(-1);
+    }
+    return fd;
 }
 
-RouterPortQuery ReadRelayPortFile(const std::string& path) {
+RouterPortQuery ReadPortFileAt(int dir, const char* name) {
     // Non-blocking, so that a FIFO put in the file's place cannot hang the
     // GUI thread; it is refused below as not a regular file.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    UniqueFd fd(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd) {
         if (errno == ENOENT || errno == ENOTDIR) return {false, 0};
         return {true, 0};
@@ -101,10 +107,33 @@ RouterPortQuery ReadRelayPortFile(const std::string& path) {
     return {true, ParsePort(buffer, size)};
 }
 
-RouterPortQuery QueryRouterPort() {
+}  // namespace
+
+std::string RelayPortFilePath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (!(runtime && *runtime) && !IsPrivateDirectory(FallbackDirectory())) return {false, 0};
-    return ReadRelayPortFile(RelayPortFilePath());
+    if (runtime && *runtime) return std::string(runtime) + "/mrouter/relay.port";
+    return FallbackDirectory() + "/relay.port";
+}
+
+RouterPortQuery ReadRelayPortFile(const std::string& path) {
+    return ReadPortFileAt(AT_FDCWD, path.c_str());
+}
+
+RouterPortQuery QueryRouterPort() {
+    // The relay's folder, in the runtime directory or in /tmp, and the runtime
+    // directory itself must be ours and writable by nobody else: anyone who
+    // could write to one of them could put a port of their choosing there.
+    constexpr mode_t kOthersWrite = S_IWGRP | S_IWOTH;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    UniqueFd dir(-1);
+    if (runtime && *runtime) {
+        const UniqueFd base = OpenTrustedDirectory(AT_FDCWD, runtime, kOthersWrite, true);
+        if (base) dir = OpenTrustedDirectory(base.Get(), "mrouter", kOthersWrite, false);
+    } else {
+        dir = OpenTrustedDirectory(AT_FDCWD, FallbackDirectory().c_str(), kOthersWrite, false);
+    }
+    if (!dir) return {false, 0};
+    return ReadPortFileAt(dir.Get(), "relay.port");
 }
 
 bool OpenRouterBox() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,7 +20,7 @@ public:
     long Send(Bytes bytes) override {
         if (failSends) return -1;
         const std::size_t n = maxChunk > 0 && bytes.size() > maxChunk ? maxChunk : bytes.size();
-        sendCalls.emplace_back(bytes.begin(), bytes.end());
+        if (recordCalls) sendCalls.emplace_back(bytes.begin(), bytes.end());
         sent.insert(sent.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
         return static_cast<long>(n);
     }
@@ -37,6 +38,7 @@ public:
     int closes = 0;
     bool failSends = false;
     std::size_t maxChunk = 0;  // > 0: accept at most this many bytes per call
+    bool recordCalls = true;   // keep sendCalls (the fuzzers need only `sent`)
 };
 
 struct Repaint {
@@ -69,6 +71,25 @@ public:
     void OnPhoneStatusValue(std::uint32_t v) override { statusValues.push_back(v); }
     void OnPhoneStatusWord(std::uint32_t w) override { statusWords.push_back(w); }
     void OnPhoneEvent(std::uint8_t code) override { phoneEvents.push_back(code); }
+
+    // Back to a new view's state, keeping the screen's memory: the fuzzers
+    // reuse one view for every input. A caller that knows the screen is
+    // still white can leave it alone.
+    void Reset(bool whiten = true) {
+        if (whiten || screen.size() != kScreenPixels) {
+            // White is all bits set, so one memset whitens the screen.
+            screen.resize(kScreenPixels);
+            std::memset(screen.data(), 0xFF, screen.size() * sizeof(std::uint32_t));
+        }
+        events.clear();
+        repaints.clear();
+        clipboard.clear();
+        statusValues.clear();
+        statusWords.clear();
+        phoneEvents.clear();
+        setScreenSizeCalls = 0;
+        onSynced = nullptr;
+    }
 
     // Screen line y (0 = top), pixel x.
     std::uint32_t Pixel(int x, int y) const {

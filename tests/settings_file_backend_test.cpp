@@ -1,14 +1,18 @@
 // The per-user settings file: round trips, the text it writes, damaged and
 // unreadable files, size limits, and writers running side by side.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <set>
@@ -424,6 +428,152 @@ TEST_F(FileBackendTest, ReadersNeverSeeAHalfWrittenFile) {
     for (auto& thread : writers) thread.join();
     EXPECT_EQ(misses, 0) << "out of " << reads << " reads";
     ExpectAllKeysWritten(path_);
+}
+
+// ---------------------------------------------------------------------------
+// Reusing what was parsed, links and set-aside copies
+
+// Sets the file's modification time, `seconds` before now (plus `nanoseconds`).
+void SetModified(const std::string& path, std::int64_t secondsAgo, long nanoseconds = 0) {
+    struct timespec now {};
+    ASSERT_EQ(::clock_gettime(CLOCK_REALTIME, &now), 0);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {now.tv_sec - secondsAgo, nanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+struct timespec Modified(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0);
+    return info.st_mtim;
+}
+
+void Restore(const std::string& path, const struct timespec& mtime) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, mtime};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST_F(FileBackendTest, ReadsSeeEveryChangeThatLeavesATrace) {
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        std::uint32_t expected;
+    };
+    const auto rewrite = [this](const char* text, bool keepTime) {
+        const struct timespec before = Modified(path_);
+        WriteText(text);  // in place: the same inode
+        if (keepTime) Restore(path_, before);
+    };
+    const Case cases[] = {
+        {"same size, new time",
+         [&] {
+             rewrite("[General]\nZoom=int:7\n", false);
+             SetModified(path_, 1800);
+         },
+         7},
+        {"same size, time one nanosecond on",
+         [&] {
+             const struct timespec before = Modified(path_);
+             rewrite("[General]\nZoom=int:7\n", false);
+             Restore(path_, {before.tv_sec, before.tv_nsec + 1});
+         },
+         7},
+        {"new size, same time", [&] { rewrite("[General]\nZoom=int:70\n", true); }, 70},
+        {"another process saves through a new file of the same size and time",
+         [&] {
+             const struct timespec before = Modified(path_);
+             const pid_t pid = ::fork();
+             if (pid == 0) {
+                 FileSettingsBackend(path_).WriteInt("General", "Zoom", 7);
+                 ::_exit(0);
+             }
+             ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
+             Restore(path_, before);
+         },
+         7},
+        // Nothing tells the versions apart: the parsed values are kept (which
+        // shows that they are), as long as the file had stood still when read.
+        {"same size and time, in place", [&] { rewrite("[General]\nZoom=int:7\n", true); }, 3},
+    };
+    for (const Case& c : cases) {
+        WriteText("[General]\nZoom=int:3\n");
+        SetModified(path_, 3600);
+        FileSettingsBackend backend(path_);
+        ASSERT_EQ(backend.ReadInt("General", "Zoom"), 3u) << c.what;
+        c.change();
+        EXPECT_EQ(backend.ReadInt("General", "Zoom"), c.expected) << c.what;
+    }
+}
+
+TEST_F(FileBackendTest, AFileChangedJustNowIsReadAgainEvenWhenNothingTellsTheVersionsApart) {
+    WriteText("[General]\nZoom=int:3\n");
+    FileSettingsBackend backend(path_);
+    EXPECT_EQ(backend.ReadInt("General", "Zoom"), 3u);
+    const struct timespec before = Modified(path_);
+    WriteText("[General]\nZoom=int:7\n");  // within the same tick of the file system's clock
+    Restore(path_, before);
+    EXPECT_EQ(backend.ReadInt("General", "Zoom"), 7u);
+}
+
+TEST_F(FileBackendTest, ASymlinkedFileStaysALinkAndItsTargetIsWritten) {
+    fs::create_directories(dir_ / "dotfiles" / "deeper");
+    const fs::path target = dir_ / "dotfiles" / "Quillet.conf";
+    struct Case {
+        const char* what;
+        std::vector<std::pair<fs::path, fs::path>> links;  // link -> what it holds
+        bool targetExists;
+    };
+    const Case cases[] = {
+        {"relative link", {{path_, "dotfiles/Quillet.conf"}}, true},
+        {"absolute link", {{path_, target}}, true},
+        {"chain of links",
+         {{path_, "dotfiles/deeper/hop"}, {dir_ / "dotfiles/deeper/hop", "../Quillet.conf"}},
+         true},
+        {"link to a file not there yet", {{path_, "dotfiles/Quillet.conf"}}, false},
+    };
+    for (const Case& c : cases) {
+        fs::remove(path_);
+        fs::remove(dir_ / "dotfiles/deeper/hop");
+        fs::remove(target);
+        if (c.targetExists) std::ofstream(target) << "# mine\n[General]\nZoom=int:3\n";
+        for (const auto& [link, to] : c.links) fs::create_symlink(to, link);
+        FileSettingsBackend backend(path_);
+        backend.WriteInt("General", "Compression", 2);
+        EXPECT_TRUE(fs::is_symlink(path_)) << c.what;
+        EXPECT_EQ(backend.ReadInt("General", "Compression"), 2u) << c.what;
+        std::ifstream in(target);
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_NE(text.find("Compression=int:2"), std::string::npos) << c.what;
+        EXPECT_EQ(text.find("# mine") != std::string::npos, c.targetExists) << c.what;
+        // Nothing is left beside the link or the target but the lock.
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_ / "dotfiles"))
+            names.insert(entry.path().filename().string());
+        EXPECT_EQ(names, (std::set<std::string>{"Quillet.conf", "deeper"})) << c.what;
+    }
+    // A link that leads back to itself is left alone.
+    fs::remove(path_);
+    fs::create_symlink("Quillet.conf", path_);
+    FileSettingsBackend(path_).WriteInt("General", "Compression", 2);
+    EXPECT_TRUE(fs::is_symlink(path_));
+}
+
+TEST_F(FileBackendTest, EveryOversizeFileIsKeptUnderItsOwnName) {
+    FileSettingsBackend backend(path_);
+    std::vector<std::string> bigs;
+    for (char fill : {'a', 'b', 'c'}) {
+        std::string big = "[General]\nZoom=int:3\n";
+        big.append(FileSettingsBackend::kMaxFileSize, fill);
+        big += "\n";
+        WriteText(big);
+        bigs.push_back(big);
+        backend.WriteInt("General", "Compression", 1);
+        EXPECT_EQ(backend.ReadInt("General", "Compression"), 1u);
+    }
+    const std::string names[] = {".oversize", ".oversize.1", ".oversize.2"};
+    for (std::size_t i = 0; i < bigs.size(); ++i) {
+        std::ifstream in(path_ + names[i], std::ios::binary);
+        EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == bigs[i]) << names[i];
+    }
 }
 
 }  // namespace

@@ -324,6 +324,51 @@ TEST_F(RelayPortFileTest, QueryReadsThePublishedPort) {
     EXPECT_EQ(QueryRouterPort().port, 0);
 }
 
+TEST_F(RelayPortFileTest, OnlyAFolderOfOursThatNobodyElseCanWriteIsTrusted) {
+    ::setenv("XDG_RUNTIME_DIR", (dir_ / "runtime").c_str(), 1);
+    struct Case {
+        const char* what;
+        fs::perms runtime;
+        fs::perms folder;
+        bool folderIsLink;
+        bool ownedByOther;
+        bool trusted;
+    };
+    const fs::perms mine = fs::perms::owner_all;
+    const Case cases[] = {
+        {"both ours and closed", mine, mine, false, false, true},
+        {"runtime directory readable by others", mine | fs::perms::others_read, mine, false, false,
+         true},
+        {"folder open to all", mine, fs::perms::all, false, false, false},
+        {"folder readable by all", mine, mine | fs::perms::group_read | fs::perms::others_read,
+         false, false, true},
+        {"folder writable by its group", mine, mine | fs::perms::group_write, false, false, false},
+        {"runtime directory writable by all", fs::perms::all, mine, false, false, false},
+        {"runtime directory writable by its group", mine | fs::perms::group_write, mine, false,
+         false, false},
+        {"folder is a link to a folder of ours", mine, mine, true, false, false},
+        {"folder belongs to someone else", mine, mine, false, true, false},
+    };
+    for (const Case& c : cases) {
+        if (c.ownedByOther && ::geteuid() != 0) continue;  // only root can give a folder away
+        fs::remove_all(dir_ / "runtime");
+        fs::remove_all(dir_ / "elsewhere");
+        fs::create_directories(dir_ / "runtime");
+        const fs::path folder = c.folderIsLink ? dir_ / "elsewhere" : dir_ / "runtime" / "mrouter";
+        fs::create_directories(folder);
+        if (c.folderIsLink) fs::create_directory_symlink(folder, dir_ / "runtime" / "mrouter");
+        std::ofstream(folder / "relay.port") << "40123";
+        fs::permissions(folder, c.folder, fs::perm_options::replace);
+        fs::permissions(dir_ / "runtime", c.runtime, fs::perm_options::replace);
+        if (c.ownedByOther) {
+            ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+        }
+        const RouterPortQuery query = QueryRouterPort();
+        EXPECT_EQ(query.ok, c.trusted) << c.what;
+        EXPECT_EQ(query.port, c.trusted ? 40123 : 0) << c.what;
+    }
+}
+
 TEST(RouterBox, IsNotAvailableWithoutMRouter) {
     EXPECT_FALSE(OpenRouterBox());
 }

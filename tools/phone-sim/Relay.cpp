@@ -33,6 +33,10 @@ std::string Hex32(std::uint32_t v) {
 
 }  // namespace
 
+// The most a viewer may leave unread before it is dropped: many times what a working viewer
+// ever has waiting, since frames already stop at the session's backlog limit.
+constexpr std::size_t kMaxQueued = 4 * 1024 * 1024;
+
 // The viewer's socket with its output queue. Sends never block: bytes the kernel does not take
 // at once wait here and go out when poll() reports the socket writable.
 class Relay::Connection : public Transport {
@@ -46,6 +50,13 @@ public:
 
     void Send(Bytes bytes, std::optional<FrameNote> note) override {
         if (closeRequested_) return;
+        // Every message counts against the limit, answers included: a viewer that keeps
+        // asking but never reads would otherwise grow the queue until memory runs out.
+        if (Queued() + bytes.size() > kMaxQueued) {
+            Close("the viewer reads nothing: " + std::to_string(Queued()) +
+                  " bytes are waiting for it");
+            return;
+        }
         queuedTotal_ += bytes.size();
         if (note) notes_.push_back({queuedTotal_, std::move(*note)});
         if (head_ == out_.size()) {

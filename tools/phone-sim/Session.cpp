@@ -180,7 +180,8 @@ void Session::OnTimer(Clock::time_point now) {
     }
     if (CanSend() && config_.pingInterval.count() > 0 && now >= nextPing_) {
         nextPing_ = now + config_.pingInterval;
-        SendPing(now);
+        // A ping behind a full backlog would only measure the backlog.
+        if (transport_.Queued() <= kBacklogLimit) SendPing(now);
     }
     if (phase_ == Phase::kStreaming && now >= nextSample_) {
         const auto period = SamplePeriod();
