@@ -130,21 +130,28 @@ pid_t Spawn(const std::vector<const char*>& argv) {
     ::_exit(127);
 }
 
-// Openbox on the display; its pid once it manages windows, or -1.
+// Openbox on the display; its pid once it manages windows, or -1. A freshly
+// started server sometimes turns the first one away, so it gets a few tries.
 pid_t StartWindowManager() {
-    const pid_t pid = Spawn({"openbox", "--sm-disable"});
-    if (pid < 0) return -1;
-    for (int i = 0; i < 100; ++i) {
-        QProcess xprop;
-        xprop.start("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
-        if (xprop.waitForFinished(5000) && xprop.readAllStandardOutput().contains("window id"))
-            return pid;
-        int status = 0;
-        if (::waitpid(pid, &status, WNOHANG) == pid) return -1;
-        ::usleep(100 * 1000);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const pid_t pid = Spawn({"openbox", "--sm-disable"});
+        if (pid < 0) return -1;
+        bool gone = false;
+        for (int i = 0; i < 100 && !gone; ++i) {
+            QProcess xprop;
+            xprop.start("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
+            if (xprop.waitForFinished(5000) && xprop.readAllStandardOutput().contains("window id"))
+                return pid;
+            int status = 0;
+            gone = ::waitpid(pid, &status, WNOHANG) == pid;  // then try again
+            if (!gone) ::usleep(100 * 1000);
+        }
+        if (!gone) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+        ::usleep(200 * 1000);
     }
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
     return -1;
 }
 
