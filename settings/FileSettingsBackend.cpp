@@ -297,6 +297,19 @@ std::optional<std::string> FileSettingsBackend::ReadValueText(std::string_view s
                                                               std::string_view key) const {
     if (path_.empty()) return std::nullopt;
     const std::lock_guard<std::mutex> hold(cacheMutex_);
+    const auto lookup =
+        [&](const settings_format::SettingsEntries& entries) -> std::optional<std::string> {
+        const auto found = entries.find({std::string(section), std::string(key)});
+        if (found == entries.end()) return std::nullopt;
+        return found->second;
+    };
+    // The common case, a file unchanged since it was parsed, costs one stat.
+    if (cache_) {
+        struct stat now {};
+        if (::stat(path_.c_str(), &now) == 0 && S_ISREG(now.st_mode) &&
+            cache_->identity == IdentityOf(now))
+            return lookup(cache_->entries);
+    }
     const UniqueFd fd = OpenForReading(path_);
     struct stat info {};
     if (!fd || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -310,16 +323,10 @@ std::optional<std::string> FileSettingsBackend::ReadValueText(std::string_view s
         ReadOpened(fd.Get(), info, file);
         if (file.status != LoadStatus::Ok) return std::nullopt;
         Cache fresh{identity, settings_format::ParseEntries(file.content)};
-        if (ChangedTooRecently(info)) {
-            const auto found = fresh.entries.find({std::string(section), std::string(key)});
-            if (found == fresh.entries.end()) return std::nullopt;
-            return found->second;
-        }
+        if (ChangedTooRecently(info)) return lookup(fresh.entries);
         cache_ = std::move(fresh);
     }
-    const auto found = cache_->entries.find({std::string(section), std::string(key)});
-    if (found == cache_->entries.end()) return std::nullopt;
-    return found->second;
+    return lookup(cache_->entries);
 }
 
 void FileSettingsBackend::WriteValueText(std::string_view section, std::string_view key,
