@@ -27,6 +27,7 @@ public:
     void StartFrameRefresh() override { ++frameRefreshes; }
     void ActivateMainWindow() override { calls.push_back("activate"); }
     void BringToFront() override { calls.push_back("front"); }
+    bool RaisedThisTurn() const override { return raisedThisTurn; }
     std::optional<std::string> ClipboardText() override { return clipboard; }
     void SetClipboardText(const std::string& t) override { clipboard = t; }
     void CopyScreenToClipboard() override { calls.push_back("copy screen"); }
@@ -40,6 +41,7 @@ public:
     std::vector<Repaint> repaints;
     std::optional<std::string> clipboard;
     int frameRefreshes = 0;
+    bool raisedThisTurn = false;
 };
 
 // A view core with a connected, synced link and settings in memory.

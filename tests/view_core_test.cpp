@@ -245,12 +245,15 @@ TEST(PhoneEvents, RaiseTheWindowAsTheEventSettingsSay) {
         std::uint8_t code;
         int ignoreAll, call, sms;
         bool raises;
+        bool raisedThisTurn = false;  // an event before it in the same turn raised the window
     };
-    const Case cases[] = {{0, 0, 1, 1, true},  {1, 0, 1, 1, true},  {0, 1, 1, 1, false},
-                          {1, 5, 1, 1, false}, {0, 0, 0, 1, false}, {1, 0, 1, 0, false},
-                          {2, 0, 1, 1, false}};
+    const Case cases[] = {
+        {0, 0, 1, 1, true},  {1, 0, 1, 1, true},        {0, 1, 1, 1, false},
+        {1, 5, 1, 1, false}, {0, 0, 0, 1, false},       {1, 0, 1, 0, false},
+        {2, 0, 1, 1, false}, {0, 0, 1, 1, false, true}, {1, 0, 1, 1, false, true}};
     for (const Case& c : cases) {
         ConnectedView v;
+        v.host.raisedThisTurn = c.raisedThisTurn;
         SettingsStore s(v.backend);
         s.WriteInt("Events", "IgnoreAllEvents", c.ignoreAll);
         s.WriteInt("Events", "IncomingCall", c.call);

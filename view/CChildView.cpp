@@ -535,6 +535,8 @@ void CChildView::ActivateMainWindow() {
     emit activateRequested();
 }
 void CChildView::BringToFront() {
+    raisedThisTurn_ = true;
+    QTimer::singleShot(0, this, [this] { raisedThisTurn_ = false; });
     emit bringToFrontRequested();
 }
 

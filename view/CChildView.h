@@ -101,6 +101,7 @@ public:
     void StartFrameRefresh() override;
     void ActivateMainWindow() override;
     void BringToFront() override;
+    bool RaisedThisTurn() const override { return raisedThisTurn_; }
     void StatusPaneChanged() override { emit statusPaneChanged(); }
     std::optional<std::string> ClipboardText() override;
     void SetClipboardText(const std::string& phoneText) override;
@@ -169,7 +170,8 @@ private:
     VideoDialogHook videoDialogHook_;
     AviErrorHook aviErrorHook_;
     ReplaceQuestionHook replaceHook_;
-    std::string recordingName_;  // the file of the current or last recording
+    bool raisedThisTurn_ = false;  // BringToFront ran in this turn of the event loop
+    std::string recordingName_;    // the file of the current or last recording
     QFileSystemWatcher* portWatcher_ = nullptr;
 };
 

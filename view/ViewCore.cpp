@@ -376,6 +376,7 @@ void ViewCore::OnPhoneStatusWord(std::uint32_t word) {
 }
 
 void ViewCore::OnPhoneEvent(std::uint8_t code) {
+    if (host_.RaisedThisTurn()) return;
     if (IsSet(settings_, setting::kIgnoreAllEvents)) return;
     if (code == kEventIncomingCall) {
         if (!IsSet(settings_, setting::kIncomingCall)) return;

@@ -42,6 +42,10 @@ public:
     virtual void ActivateMainWindow() = 0;
     // A phone event: raise the main window (out of the tray too).
     virtual void BringToFront() = 0;
+    // The main window was brought forward in this turn of the event loop
+    // already: a flood of events raises it once, without reading the event
+    // settings for every one of them.
+    virtual bool RaisedThisTurn() const { return false; }
     // The status pane's text changed (StatusPaneText).
     virtual void StatusPaneChanged() {}
     // PC clipboard text as 8-bit phone text (unmappable characters replaced),
