@@ -16,20 +16,10 @@ extern "C" {
 #include <system_error>
 #include <vector>
 
-#if defined(__linux__)
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#elif defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
-
 #include "capture/CodecOptions.h"
 #include "capture/CompressorState.h"
 #include "capture/FfmpegHandles.h"
+#include "capture/ThreadPriority.h"
 
 namespace velarix {
 namespace {
@@ -164,18 +154,6 @@ bool TryEncoder(const AVCodec* codec) {
     return gotPacket;
 }
 
-// Lowers the calling thread's scheduling priority well below the screen's,
-// not to the bottom: a thread at the very lowest is starved on a busy
-// machine, and a recording may be waiting for its compressor.
-void LowerThreadPriority() {
-#if defined(__linux__)
-    // On Linux the nice value is per thread.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
-#elif defined(_WIN32)
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
-#endif
-}
-
 }  // namespace
 
 CodecTable::CodecTable() = default;
@@ -210,7 +188,7 @@ void CodecTable::StartEnumeration(Priority priority) {
     lowPriority_.store(low, std::memory_order_relaxed);
     try {
         worker_ = std::thread([this, low] {
-            if (low) LowerThreadPriority();
+            if (low) LowerThisThread(ThreadPriority::Low);
             Fill();
         });
     } catch (const std::system_error&) {

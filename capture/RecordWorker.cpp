@@ -6,32 +6,10 @@
 
 #include "capture/AviWriter.h"
 #include "capture/Recorder.h"
-
-#if defined(__linux__)
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#elif defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
+#include "capture/ThreadPriority.h"
 
 namespace velarix {
 namespace {
-
-// The encoder yields to the GUI thread when both want the same core: a
-// compressor slower than the frame rate then costs skipped periods, never
-// the screen's smoothness.
-void YieldToTheScreen() {
-#if defined(__linux__)
-    // On Linux the nice value is per thread.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 5);
-#elif defined(_WIN32)
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
-#endif
-}
 
 constexpr std::chrono::milliseconds kLockWait{1};
 
@@ -131,7 +109,10 @@ void RecordWorker::Close(std::int64_t periods) {
 }
 
 void RecordWorker::Run(IRecordWriter* writer) {
-    YieldToTheScreen();
+    // The encoder yields to the GUI thread when both want the same core: a
+    // compressor slower than the frame rate then costs skipped periods, never
+    // the screen's smoothness.
+    LowerThisThread(ThreadPriority::BelowNormal);
     OpenResult opened;
     opened.code = writer->Open();
     if (opened.code != 0) {
