@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <functional>
 
+#include "FrameRig.h"
 #include "LinkDoubles.h"
 #include "StreamBuilder.h"
 #include "app/CIconMenu.h"
@@ -30,30 +31,9 @@
 namespace velarix::test {
 namespace {
 
-struct Desk {
-    explicit Desk(
-        std::shared_ptr<MemorySettingsBackend> b = std::make_shared<MemorySettingsBackend>())
-        : backend(std::move(b)) {
-        frame = std::make_unique<CMainFrame>(SettingsStore(backend));
-        frame->show();
-        view()->Core().SetRouterPort(4242);
-        view()->Core().Link().AttachTransport(transport);
-    }
-    ~Desk() {
-        frame->View()->Core().Shutdown();
-        frame.reset();
-    }
-    CChildView* view() const { return frame->View(); }
-    void Feed(const ByteVec& bytes) { view()->Core().Link().OnReceive(bytes); }
-    void Sync() {
-        Feed(SyncBytes());
-        transport.TakeSent();
-    }
+struct Desk : FrameRig {
+    using FrameRig::FrameRig;
     void Set(const IntSetting& s, int v) const { Write(SettingsStore(backend), s, v); }
-
-    RecordingTransport transport;
-    std::shared_ptr<MemorySettingsBackend> backend;
-    std::unique_ptr<CMainFrame> frame;
 };
 
 const ByteVec kForeground{0x04, 1, 1, 1, 0, 50, 2, 2};

@@ -12,6 +12,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "FrameRig.h"
 #include "LinkDoubles.h"
 #include "StreamBuilder.h"
 #include "app/CMainFrame.h"
@@ -23,29 +24,9 @@
 namespace velarix::test {
 namespace {
 
-struct Frame {
-    explicit Frame(int zoom = 1) : backend(std::make_shared<MemorySettingsBackend>()) {
-        SettingsStore(backend).SetZoom(zoom);
-        frame = std::make_unique<CMainFrame>(SettingsStore(backend));
-        frame->show();
-        view()->Core().SetRouterPort(4242);
-        view()->Core().Link().AttachTransport(transport);
-    }
-    ~Frame() {
-        frame->View()->Core().Shutdown();
-        frame.reset();
-    }
-    CChildView* view() const { return frame->View(); }
-    void Feed(const ByteVec& bytes) { view()->Core().Link().OnReceive(bytes); }
-    void Sync() {
-        Feed(SyncBytes());
-        transport.TakeSent();
-    }
+struct Frame : FrameRig {
+    explicit Frame(int zoom = 1) : FrameRig(std::make_shared<MemorySettingsBackend>(), zoom) {}
     QImage Grab() const { return view()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
-
-    RecordingTransport transport;
-    std::shared_ptr<MemorySettingsBackend> backend;
-    std::unique_ptr<CMainFrame> frame;
 };
 
 // What a screen pixel should be after the buffer's top byte is dropped.
