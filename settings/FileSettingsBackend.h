@@ -48,6 +48,9 @@
 //    belong to the open file rather than the process - never lose each other's
 //    updates. The lock file is left in place: removing it would let two
 //    writers lock different files.
+//  - A write of the value the file already holds (the same type and value,
+//    however spelled) leaves the file untouched. That is decided under the
+//    lock on the file as read then, never on the values kept from a read.
 //  - The new contents go to a temporary file in the same directory, which is
 //    flushed with fsync() and renamed over the old file, so a reader (which
 //    takes no lock) and a crash only ever see the old or the new file whole.
