@@ -64,7 +64,8 @@
 //    dropped, since replacing it would throw away values we could not see.
 //  - A settings file that is a symbolic link (a dotfiles setup) stays one: the
 //    write goes to the file the link points to, through a temporary file
-//    beside that file. The lock stays `<file>.lock` beside the link.
+//    beside that file. The lock is `<target>.lock` beside that file too, so
+//    writers that reach one file through different links share one lock.
 //  - A file larger than kMaxFileSize is renamed to `<file>.oversize`, or
 //    `<file>.oversize.1`, `.2`, ... when that exists (keeping its bytes for the
 //    user to inspect, never replacing an earlier copy) and a fresh file is started. Only the

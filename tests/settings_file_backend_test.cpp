@@ -544,17 +544,65 @@ TEST_F(FileBackendTest, ASymlinkedFileStaysALinkAndItsTargetIsWritten) {
         const std::string text{std::istreambuf_iterator<char>(in), {}};
         EXPECT_NE(text.find("Compression=int:2"), std::string::npos) << c.what;
         EXPECT_EQ(text.find("# mine") != std::string::npos, c.targetExists) << c.what;
-        // Nothing is left beside the link or the target but the lock.
+        // Nothing is left beside the target but its lock.
         std::set<std::string> names;
         for (const auto& entry : fs::directory_iterator(dir_ / "dotfiles"))
             names.insert(entry.path().filename().string());
-        EXPECT_EQ(names, (std::set<std::string>{"Quillet.conf", "deeper"})) << c.what;
+        EXPECT_EQ(names, (std::set<std::string>{"Quillet.conf", "Quillet.conf.lock", "deeper"}))
+            << c.what;
     }
     // A link that leads back to itself is left alone.
     fs::remove(path_);
     fs::create_symlink("Quillet.conf", path_);
     FileSettingsBackend(path_).WriteInt("General", "Compression", 2);
     EXPECT_TRUE(fs::is_symlink(path_));
+}
+
+// Two links to one file are one settings file: writers going through either
+// link share one lock, so none undoes another's update.
+TEST_F(FileBackendTest, WritersThroughTwoLinksToOneFileLoseNoWrites) {
+    constexpr int kValues = 300;
+    fs::create_directories(dir_ / "dotfiles");
+    const std::string links[] = {path_, (dir_ / "Other.conf").string()};
+    fs::create_symlink("dotfiles/Quillet.conf", links[0]);
+    fs::create_symlink(dir_ / "dotfiles" / "Quillet.conf", links[1]);
+    int pipes[2];
+    ASSERT_EQ(::pipe(pipes), 0);
+    for (int writer = 0; writer < 2; ++writer) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            // Each value is read back at once; a miss is a write another undid.
+            FileSettingsBackend backend(links[writer]);
+            int misses = 0;
+            for (int i = 0; i < kValues; ++i) {
+                backend.WriteInt("General", WriterKey(writer, i), WriterValue(writer, i));
+                misses +=
+                    backend.ReadInt("General", WriterKey(writer, i)) != WriterValue(writer, i);
+            }
+            ::_exit(::write(pipes[1], &misses, sizeof misses) == sizeof misses ? 0 : 1);
+        }
+    }
+    ::close(pipes[1]);
+    int misses = 0;
+    for (int writer = 0; writer < 2; ++writer) {
+        int count = -1;
+        EXPECT_EQ(::read(pipes[0], &count, sizeof count), ssize_t{sizeof count});
+        misses += count;
+        int status = 0;
+        EXPECT_GT(::wait(&status), 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    ::close(pipes[0]);
+    int wrong = 0;
+    FileSettingsBackend reader(path_);
+    for (int writer = 0; writer < 2; ++writer) {
+        for (int i = 0; i < kValues; ++i) {
+            wrong += reader.ReadInt("General", WriterKey(writer, i)) != WriterValue(writer, i);
+        }
+    }
+    EXPECT_EQ(misses, 0) << "values not read back at once";
+    EXPECT_EQ(wrong, 0) << "values wrong at the end";
 }
 
 TEST_F(FileBackendTest, EveryOversizeFileIsKeptUnderItsOwnName) {
