@@ -205,21 +205,6 @@ std::string LockTarget(const std::string& path, UniqueFd& lock) {
     return {};
 }
 
-// Whether the file already holds the value `valueText` stands for, as the
-// readers would see it: the same number or the same string, however it is
-// spelled ("int:02" is 2), but never a value of the other type.
-bool HoldsValue(std::string_view content, std::string_view section, std::string_view key,
-                std::string_view valueText) {
-    const settings_format::SettingsEntries entries = settings_format::ParseEntries(content);
-    const auto found = entries.find({std::string(section), std::string(key)});
-    if (found == entries.end()) return false;
-    if (const auto number = settings_format::ParseIntValue(valueText)) {
-        return settings_format::ParseIntValue(found->second) == number;
-    }
-    const auto text = settings_format::ParseStringValue(valueText);
-    return text && settings_format::ParseStringValue(found->second) == text;
-}
-
 // Moves an oversize file out of the way under the first free name of
 // `<file>.oversize`, `<file>.oversize.1`, ...: an earlier copy is never replaced.
 bool SetAside(const std::string& path) {
@@ -387,7 +372,7 @@ void FileSettingsBackend::WriteValueText(std::string_view section, std::string_v
             // Whether anything changes is decided here, on what the file
             // holds now, never on the values kept from an earlier read: an
             // edit in place that kept the size and the time leaves those stale.
-            if (HoldsValue(file.content, section, key, valueText)) return;
+            if (settings_format::HoldsValue(file.content, section, key, valueText)) return;
             break;
         case LoadStatus::Missing:
             break;
