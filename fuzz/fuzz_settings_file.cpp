@@ -2,12 +2,12 @@
 // write makes of it. The input layout is in SettingsFuzzInput.h.
 //
 // A write sets its key so that it reads back exactly, and changes no other
-// value a reader finds; writing it again changes nothing, and the file is
-// seen to hold the value already; a write skipped as unchanged would have
-// changed nothing a reader sees; the file ends in a
-// line end, stays valid UTF-8 when it was, and grows by little more than the
-// new line; and the written file cut short anywhere reads the key as the new
-// value or as missing, never as anything else.
+// value a reader finds; writing it again changes nothing, and the file is seen
+// to hold the value already; a write skipped as unchanged would have changed
+// nothing a reader sees; the file ends in a line end, stays valid UTF-8 when
+// it was, and grows by little more than the new line; and the written file cut
+// short anywhere reads the key as the new value or as missing, never as
+// anything else.
 #include <cstddef>
 #include <cstdint>
 #include <string>
