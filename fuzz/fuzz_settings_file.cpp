@@ -2,10 +2,12 @@
 // write makes of it. The input layout is in SettingsFuzzInput.h.
 //
 // A write sets its key so that it reads back exactly, and changes no other
-// value a reader finds; writing it again changes nothing; the file ends in a
-// line end, stays valid UTF-8 when it was, and grows by little more than the
-// new line; and the written file cut short anywhere reads the key as the new
-// value or as missing, never as anything else.
+// value a reader finds; writing it again changes nothing, and the file is seen
+// to hold the value already; a write skipped as unchanged would have changed
+// nothing a reader sees; the file ends in a line end, stays valid UTF-8 when
+// it was, and grows by little more than the new line; and the written file cut
+// short anywhere reads the key as the new value or as missing, never as
+// anything else.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -93,8 +95,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(ParseStringValue(after.at({in->section, in->key})) == in->value);
     }
 
-    // The same write again changes nothing.
+    // The same write again changes nothing, and is known to: it is skipped.
     FUZZ_CHECK(UpdateContent(written, in->section, in->key, valueText) == written);
+    FUZZ_CHECK(HoldsValue(written, in->section, in->key, valueText));
+
+    // A write skipped because the file holds the value already loses nothing
+    // a reader of either type would see.
+    if (HoldsValue(in->file, in->section, in->key, valueText)) {
+        const std::string& stored = before.at({in->section, in->key});
+        FUZZ_CHECK(ParseIntValue(stored) == ParseIntValue(valueText));
+        FUZZ_CHECK(ParseStringValue(stored) == ParseStringValue(valueText));
+    }
 
     // Cut short, the file never holds a wrong value for the key.
     const std::string cut = written.substr(0, in->cut % (written.size() + 1));

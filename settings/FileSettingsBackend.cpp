@@ -33,6 +33,13 @@ public:
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
     ~UniqueFd() { Reset(); }
 
     int Get() const { return fd_; }
@@ -177,6 +184,23 @@ std::string ResolveLinks(std::string path) {
                 (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + target;
         }
         path = std::move(target);
+    }
+    return {};
+}
+
+// Takes the writers' lock of the file that the links at `path` lead to:
+// `<target>.lock` beside the target, so that every path to one file (the file
+// itself, or any chain of links ending in it) meets at the same lock. A link
+// changed while we waited is followed again. Gives the target, or empty when
+// the lock cannot be had.
+std::string LockTarget(const std::string& path, UniqueFd& lock) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string target = ResolveLinks(path);
+        if (target.empty()) return {};
+        lock = OpenFd(target + ".lock", O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+        if (!lock) return {};
+        if (RetryOnInterrupt([&] { return ::flock(lock.Get(), LOCK_EX); }) != 0) return {};
+        if (ResolveLinks(path) == target) return target;
     }
     return {};
 }
@@ -335,19 +359,21 @@ void FileSettingsBackend::WriteValueText(std::string_view section, std::string_v
     if (!MakeDirectories(ParentDirectory(path_))) return;
 
     // The lock covers reading, merging and replacing, so a writer always
-    // merges into the latest file and never undoes another's update.
-    const UniqueFd lock = OpenFd(path_ + ".lock", O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
-    if (!lock) return;
-    if (RetryOnInterrupt([&] { return ::flock(lock.Get(), LOCK_EX); }) != 0) return;
-
-    // A settings file that is a symbolic link (into a dotfiles folder, say)
+    // merges into the latest file and never undoes another's update. A
+    // settings file that is a symbolic link (into a dotfiles folder, say)
     // stays one: the file it points to is replaced, beside itself.
-    const std::string target = ResolveLinks(path_);
+    UniqueFd lock;
+    const std::string target = LockTarget(path_, lock);
     if (target.empty()) return;
     const std::string dir = ParentDirectory(target);
     LoadedFile file = LoadFile(target);
     switch (file.status) {
         case LoadStatus::Ok:
+            // Whether anything changes is decided here, on what the file
+            // holds now, never on the values kept from an earlier read: an
+            // edit in place that kept the size and the time leaves those stale.
+            if (settings_format::HoldsValue(file.content, section, key, valueText)) return;
+            break;
         case LoadStatus::Missing:
             break;
         case LoadStatus::Unreadable:

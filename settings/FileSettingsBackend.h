@@ -48,6 +48,9 @@
 //    belong to the open file rather than the process - never lose each other's
 //    updates. The lock file is left in place: removing it would let two
 //    writers lock different files.
+//  - A write of the value the file already holds (the same type and value,
+//    however spelled) leaves the file untouched. That is decided under the
+//    lock on the file as read then, never on the values kept from a read.
 //  - The new contents go to a temporary file in the same directory, which is
 //    flushed with fsync() and renamed over the old file, so a reader (which
 //    takes no lock) and a crash only ever see the old or the new file whole.
@@ -61,7 +64,8 @@
 //    dropped, since replacing it would throw away values we could not see.
 //  - A settings file that is a symbolic link (a dotfiles setup) stays one: the
 //    write goes to the file the link points to, through a temporary file
-//    beside that file. The lock stays `<file>.lock` beside the link.
+//    beside that file. The lock is `<target>.lock` beside that file too, so
+//    writers that reach one file through different links share one lock.
 //  - A file larger than kMaxFileSize is renamed to `<file>.oversize`, or
 //    `<file>.oversize.1`, `.2`, ... when that exists (keeping its bytes for the
 //    user to inspect, never replacing an earlier copy) and a fresh file is started. Only the

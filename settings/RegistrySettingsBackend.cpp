@@ -162,6 +162,9 @@ std::optional<std::string> RegistrySettingsBackend::ReadString(std::string_view 
 
 void RegistrySettingsBackend::WriteInt(std::string_view section, std::string_view key,
                                        std::uint32_t value) {
+    // The value read here is the registry's own, never a kept copy, so a
+    // value already stored can be left alone.
+    if (ReadInt(section, key) == value) return;
     const auto name = ToWide(key);
     if (!name) return;
     const UniqueHkey sectionKey = OpenSection(baseKeyPath_, section, KEY_SET_VALUE);
@@ -173,6 +176,7 @@ void RegistrySettingsBackend::WriteInt(std::string_view section, std::string_vie
 
 void RegistrySettingsBackend::WriteString(std::string_view section, std::string_view key,
                                           std::string_view value) {
+    if (const auto stored = ReadString(section, key); stored && *stored == value) return;
     const auto name = ToWide(key);
     const auto text = ToWide(value);
     if (!name || !text) return;

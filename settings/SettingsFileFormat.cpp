@@ -371,4 +371,14 @@ std::string UpdateContent(std::string_view content, std::string_view section, st
     return out;
 }
 
+bool HoldsValue(std::string_view content, std::string_view section, std::string_view key,
+                std::string_view valueText) {
+    const SettingsEntries entries = ParseEntries(content);
+    const auto found = entries.find({std::string(section), std::string(key)});
+    if (found == entries.end()) return false;
+    if (const auto number = ParseIntValue(valueText)) return ParseIntValue(found->second) == number;
+    const auto text = ParseStringValue(valueText);
+    return text && ParseStringValue(found->second) == text;
+}
+
 }  // namespace velarix::settings_format

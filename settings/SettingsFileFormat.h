@@ -29,6 +29,13 @@ std::optional<std::string> ParseStringValue(std::string_view valueText);
 using SettingsEntries = std::map<std::pair<std::string, std::string>, std::string>;
 SettingsEntries ParseEntries(std::string_view content);
 
+// Whether a reader of the file finds `key` in `section` holding the value
+// `valueText` stands for: the same number or the same string, however it is
+// spelled ("int:02" is 2), never a value of the other type. Writing it would
+// change nothing a reader sees.
+bool HoldsValue(std::string_view content, std::string_view section, std::string_view key,
+                std::string_view valueText);
+
 // The file with `key` in `section` set to `valueText`; every line that is not
 // about that key is carried over unchanged (a last line without a line end
 // becomes a comment), and the result ends in a line end.

@@ -15,14 +15,13 @@ std::uint32_t SettingsStore::GetInt(std::string_view section, std::string_view k
     return backend_->ReadInt(section, key).value_or(fallback);
 }
 
-// A write that would store what is already there goes no further than the
-// read: the file keeps its bytes and its timestamp, and no temporary file,
-// fsync or rename happens. Re-syncs and dialogs write unchanged values often.
+// A write that would store what is already there changes nothing (the file
+// keeps its bytes and its timestamp); the backend decides that against the
+// store as it is at that moment, which a read here could not: it may answer
+// from values kept since an earlier read. Re-syncs and dialogs write unchanged
+// values often.
 void SettingsStore::WriteInt(std::string_view section, std::string_view key, int value) const {
-    if (!backend_) return;
-    const auto word = static_cast<std::uint32_t>(value);
-    if (backend_->ReadInt(section, key) == word) return;
-    backend_->WriteInt(section, key, word);
+    if (backend_) backend_->WriteInt(section, key, static_cast<std::uint32_t>(value));
 }
 
 std::string SettingsStore::GetString(std::string_view section, std::string_view key,
@@ -35,9 +34,7 @@ std::string SettingsStore::GetString(std::string_view section, std::string_view 
 
 void SettingsStore::WriteString(std::string_view section, std::string_view key,
                                 std::string_view value) const {
-    if (!backend_) return;
-    if (const auto stored = backend_->ReadString(section, key); stored && *stored == value) return;
-    backend_->WriteString(section, key, value);
+    if (backend_) backend_->WriteString(section, key, value);
 }
 
 int SettingsStore::GetCompression(int def) const {

@@ -1,7 +1,8 @@
 // The one access layer for persistent settings: integers and strings addressed
 // by section and key, read at the moment of use with an explicit default and
-// written straight through. Nothing is cached here or in the backends. A write
-// of the value already stored (same type) leaves the backend alone.
+// written straight through. Nothing is cached here. A write of the value
+// already stored (same type) changes nothing in the backend, which decides
+// that itself.
 //
 // A store without a backend stands for "no application object": every read
 // returns its default and every write is dropped.

@@ -36,9 +36,10 @@ bool OpenRouterBox();
 std::string RelayPortFilePath();
 
 // Reads a published port. A missing file means no relay: {false, 0}. A file
-// that exists but cannot be read, is not a regular file, or holds anything
-// but one decimal number from 1 to 65535 (white space around it allowed)
-// means a relay that cannot be used: {true, 0}. At most a few bytes are read.
+// that exists but cannot be read, is a symbolic link, is not a regular file,
+// belongs to another user, or holds anything but one decimal number from 1 to
+// 65535 (white space around it allowed) means a relay that cannot be used:
+// {true, 0}. At most a few bytes are read.
 RouterPortQuery ReadRelayPortFile(const std::string& path);
 #endif
 

@@ -83,14 +83,20 @@ UniqueFd OpenTrustedDirectory(int parent, const char* name, mode_t forbidden, bo
 
 RouterPortQuery ReadPortFileAt(int dir, const char* name) {
     // Non-blocking, so that a FIFO put in the file's place cannot hang the
-    // GUI thread; it is refused below as not a regular file.
-    UniqueFd fd(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    // GUI thread; it is refused below as not a regular file. A link is not
+    // followed (the open fails with ELOOP): in a folder we trust, a link could
+    // still lead to a file another user controls.
+    UniqueFd fd(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
     if (!fd) {
         if (errno == ENOENT || errno == ENOTDIR) return {false, 0};
         return {true, 0};
     }
+    // Only a file of our own says where our relay is; anyone else's could
+    // point the link at a listener of their choosing.
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return {true, 0};
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+        return {true, 0};
+    }
 
     char buffer[kMaxPortFileBytes];
     std::size_t size = 0;

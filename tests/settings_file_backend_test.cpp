@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <ctime>
@@ -544,17 +545,55 @@ TEST_F(FileBackendTest, ASymlinkedFileStaysALinkAndItsTargetIsWritten) {
         const std::string text{std::istreambuf_iterator<char>(in), {}};
         EXPECT_NE(text.find("Compression=int:2"), std::string::npos) << c.what;
         EXPECT_EQ(text.find("# mine") != std::string::npos, c.targetExists) << c.what;
-        // Nothing is left beside the link or the target but the lock.
+        // Nothing is left beside the target but its lock.
         std::set<std::string> names;
         for (const auto& entry : fs::directory_iterator(dir_ / "dotfiles"))
             names.insert(entry.path().filename().string());
-        EXPECT_EQ(names, (std::set<std::string>{"Quillet.conf", "deeper"})) << c.what;
+        EXPECT_EQ(names, (std::set<std::string>{"Quillet.conf", "Quillet.conf.lock", "deeper"}))
+            << c.what;
     }
     // A link that leads back to itself is left alone.
     fs::remove(path_);
     fs::create_symlink("Quillet.conf", path_);
     FileSettingsBackend(path_).WriteInt("General", "Compression", 2);
     EXPECT_TRUE(fs::is_symlink(path_));
+}
+
+// Two links to one file are one settings file: writers through either link
+// share one lock, and none undoes another's update.
+TEST_F(FileBackendTest, WritersThroughTwoLinksToOneFileLoseNoWrites) {
+    constexpr int kValues = 300;
+    fs::create_directories(dir_ / "dotfiles");
+    const std::string links[] = {path_, (dir_ / "Other.conf").string()};
+    for (const auto& link : links) fs::create_symlink(dir_ / "dotfiles" / "Quillet.conf", link);
+    pid_t children[2] = {};
+    for (int writer = 0; writer < 2; ++writer) {
+        children[writer] = ::fork();
+        ASSERT_GE(children[writer], 0);
+        if (children[writer] == 0) {
+            // Each value is read back at once; the exit status counts the misses.
+            FileSettingsBackend backend(links[writer]);
+            int misses = 0;
+            for (int i = 0; i < kValues; ++i) {
+                backend.WriteInt("General", WriterKey(writer, i), WriterValue(writer, i));
+                misses +=
+                    backend.ReadInt("General", WriterKey(writer, i)) != WriterValue(writer, i);
+            }
+            ::_exit(std::min(misses, 255));
+        }
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "values not read back at once";
+    }
+    FileSettingsBackend reader(path_);
+    int wrong = 0;
+    for (int i = 0; i < 2 * kValues; ++i) {
+        wrong += reader.ReadInt("General", WriterKey(i % 2, i / 2)) != WriterValue(i % 2, i / 2);
+    }
+    EXPECT_EQ(wrong, 0) << "values wrong at the end";
 }
 
 TEST_F(FileBackendTest, EveryOversizeFileIsKeptUnderItsOwnName) {

@@ -34,7 +34,9 @@
 namespace velarix::test {
 namespace {
 
-// Memory settings that also log every write as "Section/Key=value", in order.
+// Memory settings that also log every write that changes a value as
+// "Section/Key=value", in order; like every backend, it leaves a value already
+// stored alone.
 class LoggingBackend final : public ISettingsBackend {
 public:
     std::optional<std::uint32_t> ReadInt(std::string_view s, std::string_view k) override {
@@ -44,11 +46,13 @@ public:
         return memory.ReadString(s, k);
     }
     void WriteInt(std::string_view s, std::string_view k, std::uint32_t v) override {
+        if (memory.ReadInt(s, k) == v) return;
         writes.push_back(std::string(s) + "/" + std::string(k) + "=" +
                          std::to_string(static_cast<std::int32_t>(v)));
         memory.WriteInt(s, k, v);
     }
     void WriteString(std::string_view s, std::string_view k, std::string_view v) override {
+        if (memory.ReadString(s, k) == v) return;
         writes.push_back(std::string(s) + "/" + std::string(k) + "=" + std::string(v));
         memory.WriteString(s, k, v);
     }

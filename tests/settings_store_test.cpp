@@ -175,5 +175,37 @@ TEST(SettingsStoreUnchangedWrites, LeaveTheFileAlone) {
     fs::remove_all(dir);
 }
 
+// An edit in place that keeps the size and the time (cp -p, rsync --inplace,
+// touch -r, a file system with a coarse clock) leaves the values the backend
+// kept from a read stale. A write of a value the file no longer holds must
+// still reach the file.
+TEST(SettingsStoreUnchangedWrites, AreJudgedByTheFileNotByWhatWasReadBefore) {
+    std::string dir = (std::filesystem::temp_directory_path() / "velarix-store-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+    const std::string path = dir + "/Quillet.conf";
+    const auto put = [&](const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+        const struct timespec old[2] = {{1000, 0}, {1000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+    };
+    for (const bool number : {true, false}) {
+        const std::string before = number ? "[A]\nK=int:1\n" : "[A]\nK=str:\"1\"\n";
+        put(before);
+        const SettingsStore store(std::make_shared<FileSettingsBackend>(path));
+        // Read once, so that the backend keeps what it parsed.
+        EXPECT_EQ(number ? std::to_string(store.GetInt("A", "K", 0)) : store.GetString("A", "K"),
+                  "1");
+        put(number ? "[A]\nK=int:2\n" : "[A]\nK=str:\"2\"\n");
+        if (number) {
+            store.WriteInt("A", "K", 1);
+        } else {
+            store.WriteString("A", "K", "1");
+        }
+        std::ifstream in(path, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), before);
+    }
+    std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace velarix

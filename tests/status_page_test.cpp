@@ -369,6 +369,23 @@ TEST_F(RelayPortFileTest, OnlyAFolderOfOursThatNobodyElseCanWriteIsTrusted) {
     }
 }
 
+// In the trusted folder only a regular file of ours is believed: not a link,
+// even to a file of ours, nor a file someone else owns.
+TEST_F(RelayPortFileTest, OnlyAPortFileOfOursThatIsNoLinkIsBelieved) {
+    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+    fs::create_directory(dir_ / "mrouter");
+    const fs::path file = dir_ / "mrouter" / "relay.port";
+    fs::create_symlink(Write("40123", "mine.port"), file);
+    EXPECT_EQ(QueryRouterPort().port, 0) << "a link";
+    EXPECT_EQ(ReadRelayPortFile(file.string()).port, 0) << "a link";
+    fs::remove(file);
+    Write("40123", "mrouter/relay.port");
+    EXPECT_EQ(QueryRouterPort().port, 40123);
+    if (::geteuid() != 0) return;  // only root can give a file away
+    ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(QueryRouterPort().port, 0) << "someone else's file";
+}
+
 TEST(RouterBox, IsNotAvailableWithoutMRouter) {
     EXPECT_FALSE(OpenRouterBox());
 }
