@@ -405,6 +405,8 @@ void CMainFrame::BuildToolBar() {
     recordAction_->setToolTip("Record an AVI movie ...");
     toolBar_->addAction(recordAction_);
 
+    // The fifth entry; the hidden buttons behind it only lend their images.
+    toolBar_->addSeparator();
     // The buttons take no focus: the keyboard stays with the phone.
     for (QToolButton* b : toolBar_->findChildren<QToolButton*>()) b->setFocusPolicy(Qt::NoFocus);
     SetScreenshotButton(false);

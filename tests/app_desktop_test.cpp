@@ -149,7 +149,7 @@ TEST(Frameless, EmptyBarSpotsMoveTheWindow) {
     EXPECT_EQ(press(tools, QPoint(tools->width() - 3, 5)), 1);
     EXPECT_EQ(press(d.frame->statusBar(), QPoint(2, 5)), 1);
     EXPECT_EQ(press(d.frame->StatusValuePane(), QPoint(2, 2)), 1);
-    EXPECT_EQ(press(tools->widgetForAction(tools->actions().back()), QPoint(5, 5)), 0);
+    EXPECT_EQ(press(tools->widgetForAction(d.frame->Action(cmd::kRecordBar)), QPoint(5, 5)), 0);
     EXPECT_EQ(press(bar, onFile), 0);
     if (QWidget* p = QApplication::activePopupWidget()) p->close();
 }
@@ -275,6 +275,18 @@ TEST(Toolbar, TheDropDownChoiceSwitchesAndTheNextClickRunsIt) {
     ASSERT_NE(button, nullptr);
     ASSERT_EQ(button->defaultAction()->text(), "Save screenshot");
     const QPoint arrow(button->width() - 4, button->height() / 2);
+TEST(Toolbar, FiveVisibleEntriesEndingInASeparator) {
+    Desk d;
+    QToolBar* tools = d.frame->MainToolBar();
+    const QList<QAction*> entries = tools->actions();
+    ASSERT_EQ(entries.size(), 5);
+    QString kinds;
+    for (QAction* a : entries) kinds += a->isSeparator() ? u'|' : u'B';
+    EXPECT_EQ(kinds, "B|BB|");
+    EXPECT_EQ(entries[3], d.frame->Action(cmd::kRecordBar));
+    EXPECT_TRUE(tools->widgetForAction(entries[4])->isVisible());
+}
+
     // Choose the copy picture in the drop-down.
     bool chosen = false;
     bool stray = false;
