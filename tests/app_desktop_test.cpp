@@ -347,7 +347,7 @@ TEST(Keyboard, TabsGoToThePhoneAndTheViewKeepsTheFocus) {
 
 // ---- The status pane ----
 
-TEST(StatusPane, FollowsThePhoneAndClearsWithTheLink) {
+TEST(StatusPane, KeptThroughAReSyncAndClearedWithTheConnection) {
     Desk d;
     d.Sync();
     QLabel* pane = d.frame->StatusValuePane();
@@ -355,7 +355,12 @@ TEST(StatusPane, FollowsThePhoneAndClearsWithTheLink) {
     EXPECT_EQ(pane->text(), "7");
     d.Feed(Message(255, {0}));  // the phone drops the sync
     EXPECT_EQ(pane->text(), "");
-    d.Sync();
+    d.Sync();  // the same connection again
+    EXPECT_EQ(pane->text(), "7");
+    d.view()->Core().Link().Close();
+    RecordingTransport next;
+    d.view()->Core().Link().AttachTransport(next);
+    d.Feed(SyncBytes());
     EXPECT_EQ(pane->text(), "0");
 }
 

@@ -135,12 +135,14 @@ void ViewCore::SetActiveLink(CPhoneLink* link) {
     if (link == activeLink_) return;
     ClearScreen();
     activeLink_ = link;
-    statusValue_ = 0;
+    // The status value lives as long as the connection: a re-sync of the
+    // same one keeps it, a new one starts from nothing.
+    const bool resync = link && activatedConnection_ == link->Connection();
+    if (link && !resync) statusValue_ = 0;
     host_.StatusPaneChanged();
     input_.SetLink(link);
     if (link) {
         host_.ShowStatusPage(false);
-        const bool resync = activatedConnection_ == link->Connection();
         if (!resync || storedOptions_ != options_) StoreOptions();
         link->SendOptions(SentOptions(inBackground_));
         // A failed send of the options has already dropped the link again.

@@ -160,7 +160,12 @@ private:
     std::optional<PhoneOptions> storedOptions_;
     std::optional<std::uint32_t> activatedConnection_;
     bool inBackground_ = false;
-    // The status value reported on the current connection; 0 until one comes.
+    bool recording_ = false;
+    // While a new link is being set up, a change of the window's state only
+    // decides which options the link's one Options message carries.
+    bool settingUpLink_ = false;
+    // The status value reported on the current connection, kept through its
+    // re-syncs; 0 until one comes.
     std::uint32_t statusValue_ = 0;
 };
 
