@@ -27,6 +27,7 @@
 #include "app/CIconMenu.h"
 #include "app/CTrayIcon.h"
 #include "app/Icons.h"
+#include "app/StatusBar.h"
 #include "settings/SettingsKeys.h"
 #include "view/CChildView.h"
 
@@ -404,16 +405,17 @@ void CMainFrame::BuildToolBar() {
     recordAction_->setIcon(ToolbarIcon(toolbar_image::kRecord));
     recordAction_->setToolTip("Record an AVI movie ...");
     toolBar_->addAction(recordAction_);
-
     // The fifth entry; the hidden buttons behind it only lend their images.
     toolBar_->addSeparator();
+
     // The buttons take no focus: the keyboard stays with the phone.
     for (QToolButton* b : toolBar_->findChildren<QToolButton*>()) b->setFocusPolicy(Qt::NoFocus);
     SetScreenshotButton(false);
 }
 
 void CMainFrame::BuildStatusBar() {
-    QStatusBar* bar = statusBar();
+    auto* bar = new StatusBar(this);
+    setStatusBar(bar);
     bar->setSizeGripEnabled(false);
     // A normal widget: Qt hides it while a fly-by prompt shows, as the idle
     // text should be.
@@ -427,7 +429,7 @@ void CMainFrame::BuildStatusBar() {
     statusValuePane_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     statusValuePane_->setMinimumWidth(statusValuePane_->fontMetrics().horizontalAdvance("9999") +
                                       8);
-    bar->addPermanentWidget(statusValuePane_);
+    bar->AddPermanentPane(statusValuePane_);
 }
 
 void CMainFrame::SetStatusText(const QString& text) {
@@ -452,16 +454,24 @@ void CMainFrame::ShowScreenshotChoice() {
         menu.SetItemHeight(37);
         menu.AppendIconItem(0, cmd::kChooseCopyScreenshot, QString(), 0, ScreenshotCopyIcon());
         menu.AppendIconItem(0, cmd::kChooseSaveScreenshot, QString(), 0, ScreenshotSaveIcon());
+        // The prompt names the item under the pointer. The menu is a window
+        // of its own, so its prompts would never reach the status bar.
+        menu.ItemAction(0)->setStatusTip("Copy screenshot to clipboard");
+        menu.ItemAction(1)->setStatusTip("Save screenshot");
+        connect(&menu, &QMenu::hovered, this,
+                [this](QAction* item) { statusBar()->showMessage(item->statusTip()); });
         // A frameless frame stays shown while the menu is open.
         ++openMenus_;
         hoverTimer_.stop();
         chosen = menu.TrackBelow(screenshotButton_);
         if (--openMenus_ <= 0 && hoverShown_) hoverTimer_.start();
     }
-    if (!chosen) return;
-    OnCommand(chosen);
-    // The pointer is still on the button: its prompt is the new command's.
-    if (screenshotButton_->underMouse()) statusBar()->showMessage(screenshotAction_->statusTip());
+    if (chosen) OnCommand(chosen);
+    // The pointer is still on the button: its prompt is the button's command.
+    if (screenshotButton_->underMouse())
+        statusBar()->showMessage(screenshotAction_->statusTip());
+    else
+        statusBar()->clearMessage();
 }
 
 bool CMainFrame::OnCommand(int id) {

@@ -24,6 +24,7 @@
 #include "StreamBuilder.h"
 #include "app/CIconMenu.h"
 #include "app/CMainFrame.h"
+#include "app/StatusBar.h"
 #include "settings/MemorySettingsBackend.h"
 #include "settings/SettingsKeys.h"
 #include "view/CChildView.h"
@@ -265,16 +266,6 @@ TEST(Menus, OneOfNChoicesCarryRadioMarks) {
     EXPECT_EQ(d.transport.TakeSent(), (ByteVec{0x04, 9, 1, 1, 1, 30, 3, 40}));
 }
 
-TEST(Toolbar, TheDropDownChoiceSwitchesAndTheNextClickRunsIt) {
-    auto backend = std::make_shared<MemorySettingsBackend>();
-    Write(SettingsStore(backend), setting::kClipboardAction, 1);
-    Desk s(backend);
-    s.Sync();
-    s.frame->RefreshCommandStates();
-    auto* button = s.frame->findChild<QToolButton*>("screenshotButton");
-    ASSERT_NE(button, nullptr);
-    ASSERT_EQ(button->defaultAction()->text(), "Save screenshot");
-    const QPoint arrow(button->width() - 4, button->height() / 2);
 TEST(Toolbar, FiveVisibleEntriesEndingInASeparator) {
     Desk d;
     QToolBar* tools = d.frame->MainToolBar();
@@ -287,13 +278,32 @@ TEST(Toolbar, FiveVisibleEntriesEndingInASeparator) {
     EXPECT_TRUE(tools->widgetForAction(entries[4])->isVisible());
 }
 
-    // Choose the copy picture in the drop-down.
+TEST(Toolbar, TheDropDownChoiceSwitchesAndTheNextClickRunsIt) {
+    auto backend = std::make_shared<MemorySettingsBackend>();
+    Write(SettingsStore(backend), setting::kClipboardAction, 1);
+    Desk s(backend);
+    s.Sync();
+    s.frame->RefreshCommandStates();
+    auto* button = s.frame->findChild<QToolButton*>("screenshotButton");
+    ASSERT_NE(button, nullptr);
+    ASSERT_EQ(button->defaultAction()->text(), "Save screenshot");
+    const QPoint arrow(button->width() - 4, button->height() / 2);
+    // Hover both pictures, each prompt naming its own choice, and choose the
+    // copy picture.
     bool chosen = false;
     bool stray = false;
+    QStringList prompts;
     QObject guard;  // the timers end with the test
     QTimer::singleShot(50, &guard, [&] {
         auto* menu = qobject_cast<CIconMenu*>(QApplication::activePopupWidget());
         if (!menu) return;
+        for (int item : {1, 0}) {
+            const QPoint at = menu->actionGeometry(menu->ItemAction(item)).center();
+            QMouseEvent move(QEvent::MouseMove, at, menu->mapToGlobal(at), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(menu, &move);
+            prompts << s.frame->statusBar()->currentMessage();
+        }
         const QPoint at = menu->actionGeometry(menu->ItemAction(0)).center();
         for (auto [type, buttons] : {std::pair{QEvent::MouseMove, Qt::NoButton},
                                      std::pair{QEvent::MouseButtonPress, Qt::LeftButton},
@@ -312,6 +322,7 @@ TEST(Toolbar, FiveVisibleEntriesEndingInASeparator) {
     QTest::mousePress(button, Qt::LeftButton, Qt::NoModifier, arrow);
     QTest::mouseRelease(button, Qt::LeftButton, Qt::NoModifier, arrow);
     ASSERT_TRUE(chosen);
+    EXPECT_EQ(prompts, (QStringList{"Save screenshot", "Copy screenshot to clipboard"}));
     QTest::qWait(1100);
     EXPECT_FALSE(stray);
     EXPECT_EQ(button->defaultAction()->text(), "Copy screenshot to clipboard");
@@ -396,17 +407,34 @@ TEST(WindowPosition, RememberedPerScreenAndNeverOffIt) {
     }
 }
 
-TEST(SaveFolders, TheStatusBarSaysWhereTheScreenshotWent) {
+TEST(SaveFolders, TheStatusBarSaysWhereTheScreenshotWentEvenInADeepFolder) {
     QTemporaryDir dir;
+    const QString folder = dir.path() + "/a folder with a rather long name for the shots";
+    ASSERT_TRUE(QDir().mkpath(folder));
     auto backend = std::make_shared<MemorySettingsBackend>();
     SettingsStore store(backend);
     Write(store, setting::kShotPrompt, 0);
-    store.WriteString("Screenshot", "Path", dir.path().toStdString());
+    store.WriteString("Screenshot", "Path", folder.toStdString());
     Desk d(backend);
     d.Sync();
     d.frame->OnCommand(cmd::kSaveScreenshot);
-    EXPECT_EQ(d.frame->statusBar()->currentMessage(),
-              "Screenshot saved to " + QDir::toNativeSeparators(dir.path() + "/1.bmp"));
+    const QString whole = "Screenshot saved to " + QDir::toNativeSeparators(folder + "/1.bmp");
+    auto* bar = qobject_cast<StatusBar*>(d.frame->statusBar());
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->currentMessage(), whole);
+    // Too wide at 1x: elided in the middle, so the name still shows, and the
+    // whole text is the tooltip.
+    const QString shown = bar->ShownMessage();
+    EXPECT_TRUE(shown.startsWith("Screenshot ")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("/1.bmp")) << shown.toStdString();
+    EXPECT_LE(bar->fontMetrics().horizontalAdvance(shown), bar->MessageRect().width());
+    EXPECT_LT(bar->MessageRect().right(), d.frame->StatusValuePane()->x());
+    EXPECT_EQ(bar->toolTip(), whole);
+    // A message that fits is shown whole and needs no tooltip.
+    bar->showMessage("Ready");
+    EXPECT_EQ(bar->ShownMessage(), "Ready");
+    EXPECT_TRUE(bar->toolTip().isEmpty());
 }
 
 }  // namespace
