@@ -695,6 +695,7 @@ void CMainFrame::OnFrameTimer(int id) {
 
 void CMainFrame::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
+    if (settled_ && isVisible() && !isMinimized()) userMoved_ = true;
     if (keepClientAt_ && keepClientFor_.hasExpired(kKeepClientMs)) keepClientAt_.reset();
     if (keepClientAt_ && geometry().topLeft() != *keepClientAt_) {
         const QPoint target = *keepClientAt_;
@@ -853,6 +854,7 @@ void CMainFrame::showEvent(QShowEvent* event) {
 
 void CMainFrame::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) settled_ = true;
     if (event->type() == QEvent::WindowStateChange && isVisible() && !isMinimized())
         view_->Core().SetInBackground(false);
 }
@@ -864,7 +866,9 @@ QString CMainFrame::PositionKey(const QScreen* where) {
 }
 
 void CMainFrame::SavePosition() {
-    if (isMinimized()) return;
+    // Where the window manager put it is no choice of the user's: a profile
+    // stays untouched until the window is moved.
+    if (!userMoved_ || isMinimized()) return;
     const QScreen* where = QGuiApplication::screenAt(frameGeometry().center());
     if (!where) where = screen();
     if (!where) return;

@@ -64,8 +64,9 @@ public:
     // Sets the window's flags from "Frameless" and "AlwaysOnTop" together,
     // keeping the phone screen where it is.
     void ApplyWindowFlags();
-    // Remembers the frame's position for the screen that holds it; restores
-    // the one remembered for the screen of the last run, on that screen.
+    // Remembers the frame's position for the screen that holds it, once the
+    // user has moved it; restores the one remembered for the screen of the
+    // last run, on that screen.
     void SavePosition();
     void RestorePosition();
     // Frameless: a press on an empty part of the menu bar, toolbar or status
@@ -141,6 +142,10 @@ private:
     int openMenus_ = 0;
     int frameMoveRequests_ = 0;
     bool placed_ = false;  // shown once and kept on its screen
+    // Active once: later moves are the user's, earlier ones the placement.
+    bool settled_ = false;
+    // The user moved the window: only then is its position remembered.
+    bool userMoved_ = false;
     // Where the client area belongs after a change of window mode.
     std::optional<QPoint> keepClientAt_;
     QElapsedTimer keepClientFor_;

@@ -383,7 +383,16 @@ TEST(WindowPosition, RememberedPerScreenAndNeverOffIt) {
     const std::string key = "Position " + QGuiApplication::primaryScreen()->name().toStdString();
     QPoint saved;
     {
+        // Not moved: a fresh profile stays untouched.
         Desk d(backend);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(d.frame.get()));
+        d.frame->close();
+    }
+    EXPECT_FALSE(backend->ReadString("View", "Screen").has_value());
+    EXPECT_FALSE(backend->ReadString("View", key).has_value());
+    {
+        Desk d(backend);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(d.frame.get()));
         d.frame->move(avail.left() + 120, avail.top() + 80);
         saved = d.frame->pos();
         d.frame->close();
