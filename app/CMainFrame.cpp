@@ -608,7 +608,8 @@ QToolBar* CMainFrame::CreateFloatingBar(QToolBar* existing, int resourceId, int 
     QTimer* watch = timerId == kFrameTimerRecordBar ? &recordWatchTimer_ : nullptr;
     if (watch) watch->stop();
     if (existing) {
-        const bool shown = existing->isVisible();
+        const bool shown = existing->isVisible() || recordBarAway_;
+        recordBarAway_ = false;
         // Later, not now: the bar's own button may be what asked for this.
         QWidget* holder = existing->window();
         holder->hide();
@@ -655,7 +656,21 @@ void CMainFrame::ToggleRecordBar() {
 }
 
 bool CMainFrame::RecordBarVisible() const {
-    return recordBar_ && recordBar_->isVisible();
+    return recordBar_ && (recordBar_->isVisible() || recordBarAway_);
+}
+
+void CMainFrame::HideRecordBarWithFrame() {
+    if (!recordBar_ || !recordBar_->isVisible()) return;
+    recordBarAway_ = true;
+    recordBar_->window()->hide();
+}
+
+void CMainFrame::ShowRecordBarWithFrame() {
+    if (!recordBarAway_) return;
+    recordBarAway_ = false;
+    if (!recordBar_) return;
+    recordBar_->window()->show();
+    PlaceRecordBar();
 }
 
 void CMainFrame::PlaceRecordBar() {
@@ -823,10 +838,12 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         QCoreApplication::quit();
         return;
     }
-    // While hidden the phone samples once a second at background priority.
+    // While hidden the phone samples once a second at background priority,
+    // unless a recording needs the frames.
     view_->Core().SetInBackground(true);
     trayIcon_->ShowIcon(cmd::kIconTray);
     event->ignore();
+    HideRecordBarWithFrame();
     // Without a notification area a hidden window could never come back.
     if (CTrayIcon::IsTrayAvailable())
         hide();
@@ -849,14 +866,19 @@ void CMainFrame::showEvent(QShowEvent* event) {
     }
     // Back from the tray or from a minimised close: the phone samples at the
     // full rate again.
-    if (!isMinimized()) view_->Core().SetInBackground(false);
+    if (!isMinimized()) {
+        view_->Core().SetInBackground(false);
+        ShowRecordBarWithFrame();
+    }
 }
 
 void CMainFrame::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) settled_ = true;
-    if (event->type() == QEvent::WindowStateChange && isVisible() && !isMinimized())
+    if (event->type() == QEvent::WindowStateChange && isVisible() && !isMinimized()) {
         view_->Core().SetInBackground(false);
+        ShowRecordBarWithFrame();
+    }
 }
 
 QString CMainFrame::PositionKey(const QScreen* where) {

@@ -87,6 +87,7 @@ public:
     void PlaceRecordBar();
     // The recording bar (Start, Pause, Stop, one per row) while it exists.
     QToolBar* RecordBar() const { return recordBar_.data(); }
+    // Shown, or hidden for the moment along with the frame.
     bool RecordBarVisible() const;
     bool RecordBarWatched() const { return recordWatchTimer_.isActive(); }
     bool RefreshPending() const { return refreshTimer_.isActive(); }
@@ -119,6 +120,10 @@ private:
     // nothing (it is removed). Null when the bar is removed or cannot be made.
     QToolBar* CreateFloatingBar(QToolBar* existing, int resourceId, int timerId);
     void OnRecordWatchTimer();
+    // The recording bar leaves the desktop with the frame and comes back
+    // with it.
+    void HideRecordBarWithFrame();
+    void ShowRecordBarWithFrame();
     void ShowAboutBox();
 
     SettingsStore settings_;
@@ -136,6 +141,7 @@ private:
     QTimer refreshTimer_;
     QTimer recordWatchTimer_;
     QPointer<QToolBar> recordBar_;
+    bool recordBarAway_ = false;  // hidden with the frame
     bool exitRequested_ = false;
     bool hoverShown_ = false;
     bool framelessApplied_ = false;

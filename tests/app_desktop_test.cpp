@@ -76,6 +76,15 @@ TEST(WindowComesBack, EveryWayBackSendsTheForegroundOptionsOnce) {
     EXPECT_EQ(Read(SettingsStore(d.backend), setting::kPriority), 2u);
     d.frame->OnCommand(cmd::kOpenFromTray);
     EXPECT_EQ(d.transport.TakeSent(), kForeground);
+    // Minimised without a tray, a new sync restores the window: one Options,
+    // the foreground ones.
+    Desk m;
+    m.Set(setting::kSystemTray, 1);
+    m.frame->close();
+    ASSERT_TRUE(m.frame->isMinimized());
+    m.Feed(SyncBytes());
+    EXPECT_FALSE(m.frame->isMinimized());
+    EXPECT_EQ(m.transport.TakeSent(), Concat({ByteVec(16, 0x55), kForeground, {0x01}}));
 }
 
 // ---- Frameless ----

@@ -24,6 +24,7 @@
 #include "StreamBuilder.h"
 #include "app/CMainFrame.h"
 #include "settings/MemorySettingsBackend.h"
+#include "settings/SettingsKeys.h"
 #include "setup/CGradientCaption.h"
 #include "setup/CSetupDialog.h"
 #include "view/CChildView.h"
@@ -198,6 +199,34 @@ TEST(RecordBar, ClosedByTheUserIsNoticedByTheWatch) {
     r.Run(cmd::kRecordBar);
     ASSERT_NE(r.frame->RecordBar(), nullptr);
     EXPECT_TRUE(r.frame->RecordBar()->isVisible());
+}
+
+TEST(RecordBar, InTheTrayARecordingKeepsTheFramesAndTheBarComesBack) {
+    const ByteVec background{0x04, 1, 1, 0, 0, 50, 1, 40};
+    Rig r;
+    r.Sync();
+    Write(SettingsStore(r.backend), setting::kSystemTray, 1);
+    r.Run(cmd::kRecordBar);
+    r.Run(cmd::kStartRecording);
+    ASSERT_EQ(r.view()->RecordState(), kRecordRunning);
+    r.transport.TakeSent();
+    r.frame->close();                             // offscreen there is no tray: it minimises
+    r.frame->hide();                              // as in the tray
+    EXPECT_TRUE(r.transport.TakeSent().empty());  // the foreground options stay
+    ASSERT_NE(r.BarWindow(), nullptr);
+    EXPECT_FALSE(r.BarWindow()->isVisible());
+    r.frame->OnFrameTimer(kFrameTimerRecordBar);  // not taken for closed by the user
+    EXPECT_TRUE(r.State(cmd::kRecordBar).second);
+    r.frame->OnCommand(cmd::kOpenFromTray);
+    ASSERT_NE(r.BarWindow(), nullptr);
+    EXPECT_TRUE(r.BarWindow()->isVisible());
+    EXPECT_TRUE(r.transport.TakeSent().empty());
+    // Hidden again, the end of the recording lets the phone rest.
+    r.frame->close();
+    r.frame->hide();
+    r.Run(cmd::kStopRecording);
+    EXPECT_EQ(r.transport.TakeSent(), background);
+    EXPECT_EQ(r.frame->RecordBar(), nullptr);
 }
 
 TEST(RecordBar, ButtonStatesFollowTheRecordingState) {

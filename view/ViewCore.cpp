@@ -144,10 +144,17 @@ void ViewCore::SetActiveLink(CPhoneLink* link) {
     if (link) {
         host_.ShowStatusPage(false);
         if (!resync || storedOptions_ != options_) StoreOptions();
-        link->SendOptions(SentOptions(inBackground_));
+        // The window comes forward first (from a minimised state too), so the
+        // one Options message fits the state the window ends up in.
+        if (!resync) {
+            settingUpLink_ = true;
+            host_.ActivateMainWindow();
+            settingUpLink_ = false;
+            if (activeLink_ != link) return;
+        }
+        link->SendOptions(SentOptions(SendsBackgroundOptions()));
         // A failed send of the options has already dropped the link again.
         if (activeLink_ != link) return;
-        if (!resync) host_.ActivateMainWindow();
         activatedConnection_ = link->Connection();
     } else {
         host_.ShowStatusPage(true);
@@ -159,7 +166,7 @@ void ViewCore::SetActiveLink(CPhoneLink* link) {
 
 void ViewCore::ApplyOptions() {
     StoreOptions();
-    if (activeLink_) activeLink_->SendOptions(SentOptions(inBackground_));
+    if (activeLink_) activeLink_->SendOptions(SentOptions(SendsBackgroundOptions()));
 }
 
 void ViewCore::StoreOptions() {
@@ -188,9 +195,16 @@ void ViewCore::SendPhoneOptions(bool hidden) {
 }
 
 void ViewCore::SetInBackground(bool background) {
-    if (background == inBackground_) return;
+    const bool before = SendsBackgroundOptions();
     inBackground_ = background;
-    SendPhoneOptions(background);
+    if (SendsBackgroundOptions() != before && !settingUpLink_)
+        SendPhoneOptions(SendsBackgroundOptions());
+}
+
+void ViewCore::SetRecording(bool recording) {
+    const bool before = SendsBackgroundOptions();
+    recording_ = recording;
+    if (SendsBackgroundOptions() != before) SendPhoneOptions(SendsBackgroundOptions());
 }
 
 void ViewCore::Connect() {
