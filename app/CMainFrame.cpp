@@ -715,7 +715,13 @@ void CMainFrame::moveEvent(QMoveEvent* event) {
     if (keepClientAt_ && geometry().topLeft() != *keepClientAt_) {
         const QPoint target = *keepClientAt_;
         keepClientAt_.reset();
-        setGeometry(QRect(target, size()));
+        // As the frame's outer corner: a window manager may take a position
+        // for the client as one for its frame.
+        const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+        if (windowHandle())
+            windowHandle()->setFramePosition(target - QPoint(frame.left(), frame.top()));
+        else
+            move(target);
     }
     PlaceRecordBar();
 }
@@ -772,7 +778,17 @@ void CMainFrame::ApplyWindowRegion(bool showFrame) {
 }
 
 bool CMainFrame::IsEmptyBarSpot(QObject* watched, const QPoint& pos) const {
-    if (watched == menuBar()) return menuBar()->actionAt(pos) == nullptr;
+    if (watched == menuBar()) {
+        const QMenuBar* bar = menuBar();
+        QAction* menu = bar->actionAt(pos);
+        if (!menu) return true;
+        // A menu that does not fit has moved into the overflow button's list;
+        // the place it would have on the bar is empty.
+        const auto* overflow =
+            bar->findChild<QToolButton*>("qt_menubar_ext_button", Qt::FindDirectChildrenOnly);
+        const int room = overflow && overflow->isVisible() ? overflow->x() : bar->width();
+        return bar->actionGeometry(menu).right() >= room;
+    }
     if (watched == toolBar_) return true;  // the buttons get their own presses
     return watched == statusBar() || watched == readyPane_ || watched == statusValuePane_;
 }
@@ -870,6 +886,14 @@ void CMainFrame::showEvent(QShowEvent* event) {
         view_->Core().SetInBackground(false);
         ShowRecordBarWithFrame();
     }
+}
+
+void CMainFrame::hideEvent(QHideEvent* event) {
+    QMainWindow::hideEvent(event);
+    // Shown again, the window comes back where it was: a window the program
+    // never placed itself would be placed anew by the window manager.
+    if (!event->spontaneous() && windowHandle())
+        windowHandle()->setPosition(windowHandle()->position());
 }
 
 void CMainFrame::changeEvent(QEvent* event) {

@@ -164,6 +164,33 @@ TEST(Frameless, EmptyBarSpotsMoveTheWindow) {
     if (QWidget* p = QApplication::activePopupWidget()) p->close();
 }
 
+TEST(Frameless, TheMenuBarsWholeEmptyStripMovesTheWindow) {
+    Desk d;
+    d.frame->OnCommand(cmd::kHideFrame);
+    d.frame->ApplyWindowRegion(true);
+    // A font too wide for all the menus: the last ones go into the overflow
+    // button's list and leave their places on the bar empty.
+    QMenuBar* bar = d.frame->menuBar();
+    QFont font = bar->font();
+    font.setPixelSize(2 * QFontInfo(font).pixelSize());
+    bar->setFont(font);
+    bar->actionGeometry(bar->actions().front());  // lays the bar out
+    const auto* overflow = bar->findChild<QToolButton*>("qt_menubar_ext_button");
+    ASSERT_TRUE(overflow && overflow->isVisible());
+    int shownEnd = 0;
+    for (QAction* a : bar->actions())
+        if (const QRect r = bar->actionGeometry(a); r.right() < overflow->x())
+            shownEnd = std::max(shownEnd, r.right() + 1);
+    ASSERT_LT(shownEnd, overflow->x());
+    for (int x = shownEnd; x < overflow->x(); ++x) {
+        const QPoint at(x, bar->height() / 2);
+        QTest::mousePress(bar, Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseRelease(bar, Qt::LeftButton, Qt::NoModifier, at);
+    }
+    EXPECT_EQ(d.frame->FrameMoveRequests(), overflow->x() - shownEnd);
+    if (QWidget* p = QApplication::activePopupWidget()) p->close();
+}
+
 // ---- The recording bar ----
 
 TEST(RecordBarPlacement, StaysWhollyOnTheFramesScreen) {

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,49 @@ TEST(X11WindowModes, HidingTheFrameKeepsTheScreenAndOnTop) {
             EXPECT_EQ(frame.View()->mapToGlobal(QPoint(0, 0)), screen) << onTop << i;
             EXPECT_EQ(Property(frame, "_NET_WM_STATE").contains("_NET_WM_STATE_ABOVE"), onTop) << i;
         }
+        frame.View()->Core().Shutdown();
+    }
+}
+
+// Where the phone screen is, as the X server has it.
+QPoint ScreenOnDisplay(const CMainFrame& frame) {
+    return frame.View()->mapToGlobal(QPoint(0, 0));
+}
+
+TEST(X11WindowModes, ThePhoneScreenStaysPut) {
+    if (!g_windowManager) GTEST_SKIP() << "no Xvfb, xprop or openbox";
+    const struct {
+        const char* name;
+        bool frameless;  // at start
+        bool moved;      // placed by the program, not by the window manager
+        std::function<void(CMainFrame&)> act;
+    } cases[] = {
+        {"frame on after a frameless start", true, true,
+         [](CMainFrame& f) { f.OnCommand(cmd::kHideFrame); }},
+        {"back from the tray, never moved", false, false,
+         [](CMainFrame& f) {
+             f.hide();
+             // Another window where it was: a window manager placing it
+             // anew would now choose another spot.
+             QWidget other;
+             other.setGeometry(f.frameGeometry());
+             Shown(other);
+             QTest::qWait(200);
+             f.OnCommand(cmd::kOpenFromTray);
+             QTest::qWait(300);
+         }},
+    };
+    for (const auto& c : cases) {
+        auto backend = std::make_shared<MemorySettingsBackend>();
+        SettingsStore(backend).WriteInt("View", "Frameless", c.frameless ? 1 : 0);
+        CMainFrame frame{SettingsStore(backend)};
+        if (c.moved) frame.move(300, 200);
+        Shown(frame);
+        QTest::qWait(200);
+        const QPoint before = ScreenOnDisplay(frame);
+        c.act(frame);
+        QTest::qWait(400);
+        EXPECT_EQ(ScreenOnDisplay(frame), before) << c.name;
         frame.View()->Core().Shutdown();
     }
 }
