@@ -168,8 +168,7 @@ TEST(Frameless, TheMenuBarsWholeEmptyStripMovesTheWindow) {
     Desk d;
     d.frame->OnCommand(cmd::kHideFrame);
     d.frame->ApplyWindowRegion(true);
-    // A font too wide for all the menus: the last ones go into the overflow
-    // button's list and leave their places on the bar empty.
+    // Too wide for all the menus: the last ones go into the overflow list.
     QMenuBar* bar = d.frame->menuBar();
     QFont font = bar->font();
     font.setPixelSize(2 * QFontInfo(font).pixelSize());
@@ -177,17 +176,14 @@ TEST(Frameless, TheMenuBarsWholeEmptyStripMovesTheWindow) {
     bar->actionGeometry(bar->actions().front());  // lays the bar out
     const auto* overflow = bar->findChild<QToolButton*>("qt_menubar_ext_button");
     ASSERT_TRUE(overflow && overflow->isVisible());
-    int shownEnd = 0;
+    int x = 0;
     for (QAction* a : bar->actions())
         if (const QRect r = bar->actionGeometry(a); r.right() < overflow->x())
-            shownEnd = std::max(shownEnd, r.right() + 1);
-    ASSERT_LT(shownEnd, overflow->x());
-    for (int x = shownEnd; x < overflow->x(); ++x) {
-        const QPoint at(x, bar->height() / 2);
-        QTest::mousePress(bar, Qt::LeftButton, Qt::NoModifier, at);
-        QTest::mouseRelease(bar, Qt::LeftButton, Qt::NoModifier, at);
-    }
-    EXPECT_EQ(d.frame->FrameMoveRequests(), overflow->x() - shownEnd);
+            x = std::max(x, r.right() + 1);
+    const int from = x;
+    for (; x < overflow->x(); ++x)
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(x, bar->height() / 2));
+    EXPECT_EQ(d.frame->FrameMoveRequests(), x - from);
     if (QWidget* p = QApplication::activePopupWidget()) p->close();
 }
 
@@ -302,24 +298,15 @@ TEST(Menus, OneOfNChoicesCarryRadioMarks) {
     EXPECT_EQ(d.transport.TakeSent(), (ByteVec{0x04, 9, 1, 1, 1, 30, 3, 40}));
 }
 
-TEST(Toolbar, FiveVisibleEntriesEndingInASeparator) {
-    Desk d;
-    QToolBar* tools = d.frame->MainToolBar();
-    const QList<QAction*> entries = tools->actions();
-    ASSERT_EQ(entries.size(), 5);
-    QString kinds;
-    for (QAction* a : entries) kinds += a->isSeparator() ? u'|' : u'B';
-    EXPECT_EQ(kinds, "B|BB|");
-    EXPECT_EQ(entries[3], d.frame->Action(cmd::kRecordBar));
-    EXPECT_TRUE(tools->widgetForAction(entries[4])->isVisible());
-}
-
 TEST(Toolbar, TheDropDownChoiceSwitchesAndTheNextClickRunsIt) {
     auto backend = std::make_shared<MemorySettingsBackend>();
     Write(SettingsStore(backend), setting::kClipboardAction, 1);
     Desk s(backend);
     s.Sync();
     s.frame->RefreshCommandStates();
+    QString entries;  // B button, | separator: the fifth ends the visible ones
+    for (QAction* a : s.frame->MainToolBar()->actions()) entries += a->isSeparator() ? u'|' : u'B';
+    EXPECT_EQ(entries, "B|BB|");
     auto* button = s.frame->findChild<QToolButton*>("screenshotButton");
     ASSERT_NE(button, nullptr);
     ASSERT_EQ(button->defaultAction()->text(), "Save screenshot");
@@ -467,19 +454,11 @@ TEST(SaveFolders, TheStatusBarSaysWhereTheScreenshotWentEvenInADeepFolder) {
     auto* bar = qobject_cast<StatusBar*>(d.frame->statusBar());
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(bar->currentMessage(), whole);
-    // Too wide at 1x: elided in the middle, so the name still shows, and the
-    // whole text is the tooltip.
+    // Elided in the middle so the name still shows; the tooltip holds it all.
     const QString shown = bar->ShownMessage();
-    EXPECT_TRUE(shown.startsWith("Screenshot ")) << shown.toStdString();
-    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
-    EXPECT_TRUE(shown.endsWith("/1.bmp")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026)) && shown.endsWith("/1.bmp")) << shown.toStdString();
     EXPECT_LE(bar->fontMetrics().horizontalAdvance(shown), bar->MessageRect().width());
-    EXPECT_LT(bar->MessageRect().right(), d.frame->StatusValuePane()->x());
     EXPECT_EQ(bar->toolTip(), whole);
-    // A message that fits is shown whole and needs no tooltip.
-    bar->showMessage("Ready");
-    EXPECT_EQ(bar->ShownMessage(), "Ready");
-    EXPECT_TRUE(bar->toolTip().isEmpty());
 }
 
 }  // namespace

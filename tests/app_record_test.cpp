@@ -202,30 +202,27 @@ TEST(RecordBar, ClosedByTheUserIsNoticedByTheWatch) {
 }
 
 TEST(RecordBar, InTheTrayARecordingKeepsTheFramesAndTheBarComesBack) {
-    const ByteVec background{0x04, 1, 1, 0, 0, 50, 1, 40};
     Rig r;
     r.Sync();
     Write(SettingsStore(r.backend), setting::kSystemTray, 1);
     r.Run(cmd::kRecordBar);
     r.Run(cmd::kStartRecording);
-    ASSERT_EQ(r.view()->RecordState(), kRecordRunning);
     r.transport.TakeSent();
-    r.frame->close();                             // offscreen there is no tray: it minimises
-    r.frame->hide();                              // as in the tray
-    EXPECT_TRUE(r.transport.TakeSent().empty());  // the foreground options stay
-    ASSERT_NE(r.BarWindow(), nullptr);
-    EXPECT_FALSE(r.BarWindow()->isVisible());
-    r.frame->OnFrameTimer(kFrameTimerRecordBar);  // not taken for closed by the user
-    EXPECT_TRUE(r.State(cmd::kRecordBar).second);
-    r.frame->OnCommand(cmd::kOpenFromTray);
-    ASSERT_NE(r.BarWindow(), nullptr);
-    EXPECT_TRUE(r.BarWindow()->isVisible());
-    EXPECT_TRUE(r.transport.TakeSent().empty());
+    for (int away = 0; away < 2; ++away) {
+        r.frame->close();                             // offscreen there is no tray: it minimises
+        r.frame->hide();                              // as in the tray
+        EXPECT_TRUE(r.transport.TakeSent().empty());  // the foreground options stay
+        ASSERT_NE(r.BarWindow(), nullptr);
+        EXPECT_FALSE(r.BarWindow()->isVisible());
+        r.frame->OnFrameTimer(kFrameTimerRecordBar);  // not taken for the user's close
+        EXPECT_TRUE(r.State(cmd::kRecordBar).second);
+        if (away > 0) break;
+        r.frame->OnCommand(cmd::kOpenFromTray);
+        EXPECT_TRUE(r.BarWindow()->isVisible());
+    }
     // Hidden again, the end of the recording lets the phone rest.
-    r.frame->close();
-    r.frame->hide();
     r.Run(cmd::kStopRecording);
-    EXPECT_EQ(r.transport.TakeSent(), background);
+    EXPECT_EQ(r.transport.TakeSent(), (ByteVec{0x04, 1, 1, 0, 0, 50, 1, 40}));
     EXPECT_EQ(r.frame->RecordBar(), nullptr);
 }
 
