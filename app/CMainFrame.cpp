@@ -27,6 +27,7 @@
 #include "app/CIconMenu.h"
 #include "app/CTrayIcon.h"
 #include "app/Icons.h"
+#include "app/StatusBar.h"
 #include "settings/SettingsKeys.h"
 #include "view/CChildView.h"
 
@@ -404,6 +405,8 @@ void CMainFrame::BuildToolBar() {
     recordAction_->setIcon(ToolbarIcon(toolbar_image::kRecord));
     recordAction_->setToolTip("Record an AVI movie ...");
     toolBar_->addAction(recordAction_);
+    // The fifth entry; the hidden buttons behind it only lend their images.
+    toolBar_->addSeparator();
 
     // The buttons take no focus: the keyboard stays with the phone.
     for (QToolButton* b : toolBar_->findChildren<QToolButton*>()) b->setFocusPolicy(Qt::NoFocus);
@@ -411,7 +414,8 @@ void CMainFrame::BuildToolBar() {
 }
 
 void CMainFrame::BuildStatusBar() {
-    QStatusBar* bar = statusBar();
+    auto* bar = new StatusBar(this);
+    setStatusBar(bar);
     bar->setSizeGripEnabled(false);
     // A normal widget: Qt hides it while a fly-by prompt shows, as the idle
     // text should be.
@@ -425,7 +429,7 @@ void CMainFrame::BuildStatusBar() {
     statusValuePane_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     statusValuePane_->setMinimumWidth(statusValuePane_->fontMetrics().horizontalAdvance("9999") +
                                       8);
-    bar->addPermanentWidget(statusValuePane_);
+    bar->AddPermanentPane(statusValuePane_);
 }
 
 void CMainFrame::SetStatusText(const QString& text) {
@@ -450,16 +454,24 @@ void CMainFrame::ShowScreenshotChoice() {
         menu.SetItemHeight(37);
         menu.AppendIconItem(0, cmd::kChooseCopyScreenshot, QString(), 0, ScreenshotCopyIcon());
         menu.AppendIconItem(0, cmd::kChooseSaveScreenshot, QString(), 0, ScreenshotSaveIcon());
+        // The prompt names the item under the pointer. The menu is a window
+        // of its own, so its prompts would never reach the status bar.
+        menu.ItemAction(0)->setStatusTip("Copy screenshot to clipboard");
+        menu.ItemAction(1)->setStatusTip("Save screenshot");
+        connect(&menu, &QMenu::hovered, this,
+                [this](QAction* item) { statusBar()->showMessage(item->statusTip()); });
         // A frameless frame stays shown while the menu is open.
         ++openMenus_;
         hoverTimer_.stop();
         chosen = menu.TrackBelow(screenshotButton_);
         if (--openMenus_ <= 0 && hoverShown_) hoverTimer_.start();
     }
-    if (!chosen) return;
-    OnCommand(chosen);
-    // The pointer is still on the button: its prompt is the new command's.
-    if (screenshotButton_->underMouse()) statusBar()->showMessage(screenshotAction_->statusTip());
+    if (chosen) OnCommand(chosen);
+    // The pointer is still on the button: its prompt is the button's command.
+    if (screenshotButton_->underMouse())
+        statusBar()->showMessage(screenshotAction_->statusTip());
+    else
+        statusBar()->clearMessage();
 }
 
 bool CMainFrame::OnCommand(int id) {
@@ -596,7 +608,8 @@ QToolBar* CMainFrame::CreateFloatingBar(QToolBar* existing, int resourceId, int 
     QTimer* watch = timerId == kFrameTimerRecordBar ? &recordWatchTimer_ : nullptr;
     if (watch) watch->stop();
     if (existing) {
-        const bool shown = existing->isVisible();
+        const bool shown = existing->isVisible() || recordBarAway_;
+        recordBarAway_ = false;
         // Later, not now: the bar's own button may be what asked for this.
         QWidget* holder = existing->window();
         holder->hide();
@@ -643,7 +656,21 @@ void CMainFrame::ToggleRecordBar() {
 }
 
 bool CMainFrame::RecordBarVisible() const {
-    return recordBar_ && recordBar_->isVisible();
+    return recordBar_ && (recordBar_->isVisible() || recordBarAway_);
+}
+
+void CMainFrame::HideRecordBarWithFrame() {
+    if (!recordBar_ || !recordBar_->isVisible()) return;
+    recordBarAway_ = true;
+    recordBar_->window()->hide();
+}
+
+void CMainFrame::ShowRecordBarWithFrame() {
+    if (!recordBarAway_) return;
+    recordBarAway_ = false;
+    if (!recordBar_) return;
+    recordBar_->window()->show();
+    PlaceRecordBar();
 }
 
 void CMainFrame::PlaceRecordBar() {
@@ -683,11 +710,18 @@ void CMainFrame::OnFrameTimer(int id) {
 
 void CMainFrame::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
+    if (settled_ && isVisible() && !isMinimized()) userMoved_ = true;
     if (keepClientAt_ && keepClientFor_.hasExpired(kKeepClientMs)) keepClientAt_.reset();
     if (keepClientAt_ && geometry().topLeft() != *keepClientAt_) {
         const QPoint target = *keepClientAt_;
         keepClientAt_.reset();
-        setGeometry(QRect(target, size()));
+        // As the frame's outer corner: a window manager may take a position
+        // for the client as one for its frame.
+        const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+        if (windowHandle())
+            windowHandle()->setFramePosition(target - QPoint(frame.left(), frame.top()));
+        else
+            move(target);
     }
     PlaceRecordBar();
 }
@@ -744,7 +778,17 @@ void CMainFrame::ApplyWindowRegion(bool showFrame) {
 }
 
 bool CMainFrame::IsEmptyBarSpot(QObject* watched, const QPoint& pos) const {
-    if (watched == menuBar()) return menuBar()->actionAt(pos) == nullptr;
+    if (watched == menuBar()) {
+        const QMenuBar* bar = menuBar();
+        QAction* menu = bar->actionAt(pos);
+        if (!menu) return true;
+        // A menu that does not fit has moved into the overflow button's list;
+        // the place it would have on the bar is empty.
+        const auto* overflow =
+            bar->findChild<QToolButton*>("qt_menubar_ext_button", Qt::FindDirectChildrenOnly);
+        const int room = overflow && overflow->isVisible() ? overflow->x() : bar->width();
+        return bar->actionGeometry(menu).right() >= room;
+    }
     if (watched == toolBar_) return true;  // the buttons get their own presses
     return watched == statusBar() || watched == readyPane_ || watched == statusValuePane_;
 }
@@ -810,10 +854,12 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         QCoreApplication::quit();
         return;
     }
-    // While hidden the phone samples once a second at background priority.
+    // While hidden the phone samples once a second at background priority,
+    // unless a recording needs the frames.
     view_->Core().SetInBackground(true);
     trayIcon_->ShowIcon(cmd::kIconTray);
     event->ignore();
+    HideRecordBarWithFrame();
     // Without a notification area a hidden window could never come back.
     if (CTrayIcon::IsTrayAvailable())
         hide();
@@ -836,13 +882,27 @@ void CMainFrame::showEvent(QShowEvent* event) {
     }
     // Back from the tray or from a minimised close: the phone samples at the
     // full rate again.
-    if (!isMinimized()) view_->Core().SetInBackground(false);
+    if (!isMinimized()) {
+        view_->Core().SetInBackground(false);
+        ShowRecordBarWithFrame();
+    }
+}
+
+void CMainFrame::hideEvent(QHideEvent* event) {
+    QMainWindow::hideEvent(event);
+    // Shown again, the window comes back where it was: a window the program
+    // never placed itself would be placed anew by the window manager.
+    if (!event->spontaneous() && windowHandle())
+        windowHandle()->setPosition(windowHandle()->position());
 }
 
 void CMainFrame::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isVisible() && !isMinimized())
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) settled_ = true;
+    if (event->type() == QEvent::WindowStateChange && isVisible() && !isMinimized()) {
         view_->Core().SetInBackground(false);
+        ShowRecordBarWithFrame();
+    }
 }
 
 QString CMainFrame::PositionKey(const QScreen* where) {
@@ -852,7 +912,9 @@ QString CMainFrame::PositionKey(const QScreen* where) {
 }
 
 void CMainFrame::SavePosition() {
-    if (isMinimized()) return;
+    // Where the window manager put it is no choice of the user's: a profile
+    // stays untouched until the window is moved.
+    if (!userMoved_ || isMinimized()) return;
     const QScreen* where = QGuiApplication::screenAt(frameGeometry().center());
     if (!where) where = screen();
     if (!where) return;

@@ -64,8 +64,9 @@ public:
     // Sets the window's flags from "Frameless" and "AlwaysOnTop" together,
     // keeping the phone screen where it is.
     void ApplyWindowFlags();
-    // Remembers the frame's position for the screen that holds it; restores
-    // the one remembered for the screen of the last run, on that screen.
+    // Remembers the frame's position for the screen that holds it, once the
+    // user has moved it; restores the one remembered for the screen of the
+    // last run, on that screen.
     void SavePosition();
     void RestorePosition();
     // Frameless: a press on an empty part of the menu bar, toolbar or status
@@ -86,6 +87,7 @@ public:
     void PlaceRecordBar();
     // The recording bar (Start, Pause, Stop, one per row) while it exists.
     QToolBar* RecordBar() const { return recordBar_.data(); }
+    // Shown, or hidden for the moment along with the frame.
     bool RecordBarVisible() const;
     bool RecordBarWatched() const { return recordWatchTimer_.isActive(); }
     bool RefreshPending() const { return refreshTimer_.isActive(); }
@@ -95,6 +97,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
@@ -118,6 +121,10 @@ private:
     // nothing (it is removed). Null when the bar is removed or cannot be made.
     QToolBar* CreateFloatingBar(QToolBar* existing, int resourceId, int timerId);
     void OnRecordWatchTimer();
+    // The recording bar leaves the desktop with the frame and comes back
+    // with it.
+    void HideRecordBarWithFrame();
+    void ShowRecordBarWithFrame();
     void ShowAboutBox();
 
     SettingsStore settings_;
@@ -135,12 +142,17 @@ private:
     QTimer refreshTimer_;
     QTimer recordWatchTimer_;
     QPointer<QToolBar> recordBar_;
+    bool recordBarAway_ = false;  // hidden with the frame
     bool exitRequested_ = false;
     bool hoverShown_ = false;
     bool framelessApplied_ = false;
     int openMenus_ = 0;
     int frameMoveRequests_ = 0;
     bool placed_ = false;  // shown once and kept on its screen
+    // Active once: later moves are the user's, earlier ones the placement.
+    bool settled_ = false;
+    // The user moved the window: only then is its position remembered.
+    bool userMoved_ = false;
     // Where the client area belongs after a change of window mode.
     std::optional<QPoint> keepClientAt_;
     QElapsedTimer keepClientFor_;

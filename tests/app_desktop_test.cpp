@@ -24,6 +24,7 @@
 #include "StreamBuilder.h"
 #include "app/CIconMenu.h"
 #include "app/CMainFrame.h"
+#include "app/StatusBar.h"
 #include "settings/MemorySettingsBackend.h"
 #include "settings/SettingsKeys.h"
 #include "view/CChildView.h"
@@ -75,6 +76,15 @@ TEST(WindowComesBack, EveryWayBackSendsTheForegroundOptionsOnce) {
     EXPECT_EQ(Read(SettingsStore(d.backend), setting::kPriority), 2u);
     d.frame->OnCommand(cmd::kOpenFromTray);
     EXPECT_EQ(d.transport.TakeSent(), kForeground);
+    // Minimised without a tray, a new sync restores the window: one Options,
+    // the foreground ones.
+    Desk m;
+    m.Set(setting::kSystemTray, 1);
+    m.frame->close();
+    ASSERT_TRUE(m.frame->isMinimized());
+    m.Feed(SyncBytes());
+    EXPECT_FALSE(m.frame->isMinimized());
+    EXPECT_EQ(m.transport.TakeSent(), Concat({ByteVec(16, 0x55), kForeground, {0x01}}));
 }
 
 // ---- Frameless ----
@@ -149,8 +159,31 @@ TEST(Frameless, EmptyBarSpotsMoveTheWindow) {
     EXPECT_EQ(press(tools, QPoint(tools->width() - 3, 5)), 1);
     EXPECT_EQ(press(d.frame->statusBar(), QPoint(2, 5)), 1);
     EXPECT_EQ(press(d.frame->StatusValuePane(), QPoint(2, 2)), 1);
-    EXPECT_EQ(press(tools->widgetForAction(tools->actions().back()), QPoint(5, 5)), 0);
+    EXPECT_EQ(press(tools->widgetForAction(d.frame->Action(cmd::kRecordBar)), QPoint(5, 5)), 0);
     EXPECT_EQ(press(bar, onFile), 0);
+    if (QWidget* p = QApplication::activePopupWidget()) p->close();
+}
+
+TEST(Frameless, TheMenuBarsWholeEmptyStripMovesTheWindow) {
+    Desk d;
+    d.frame->OnCommand(cmd::kHideFrame);
+    d.frame->ApplyWindowRegion(true);
+    // Too wide for all the menus: the last ones go into the overflow list.
+    QMenuBar* bar = d.frame->menuBar();
+    QFont font = bar->font();
+    font.setPixelSize(2 * QFontInfo(font).pixelSize());
+    bar->setFont(font);
+    bar->actionGeometry(bar->actions().front());  // lays the bar out
+    const auto* overflow = bar->findChild<QToolButton*>("qt_menubar_ext_button");
+    ASSERT_TRUE(overflow && overflow->isVisible());
+    int x = 0;
+    for (QAction* a : bar->actions())
+        if (const QRect r = bar->actionGeometry(a); r.right() < overflow->x())
+            x = std::max(x, r.right() + 1);
+    const int from = x;
+    for (; x < overflow->x(); ++x)
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(x, bar->height() / 2));
+    EXPECT_EQ(d.frame->FrameMoveRequests(), x - from);
     if (QWidget* p = QApplication::activePopupWidget()) p->close();
 }
 
@@ -271,17 +304,29 @@ TEST(Toolbar, TheDropDownChoiceSwitchesAndTheNextClickRunsIt) {
     Desk s(backend);
     s.Sync();
     s.frame->RefreshCommandStates();
+    QString entries;  // B button, | separator: the fifth ends the visible ones
+    for (QAction* a : s.frame->MainToolBar()->actions()) entries += a->isSeparator() ? u'|' : u'B';
+    EXPECT_EQ(entries, "B|BB|");
     auto* button = s.frame->findChild<QToolButton*>("screenshotButton");
     ASSERT_NE(button, nullptr);
     ASSERT_EQ(button->defaultAction()->text(), "Save screenshot");
     const QPoint arrow(button->width() - 4, button->height() / 2);
-    // Choose the copy picture in the drop-down.
+    // Hover both pictures, each prompt naming its own choice, and choose the
+    // copy picture.
     bool chosen = false;
     bool stray = false;
+    QStringList prompts;
     QObject guard;  // the timers end with the test
     QTimer::singleShot(50, &guard, [&] {
         auto* menu = qobject_cast<CIconMenu*>(QApplication::activePopupWidget());
         if (!menu) return;
+        for (int item : {1, 0}) {
+            const QPoint at = menu->actionGeometry(menu->ItemAction(item)).center();
+            QMouseEvent move(QEvent::MouseMove, at, menu->mapToGlobal(at), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(menu, &move);
+            prompts << s.frame->statusBar()->currentMessage();
+        }
         const QPoint at = menu->actionGeometry(menu->ItemAction(0)).center();
         for (auto [type, buttons] : {std::pair{QEvent::MouseMove, Qt::NoButton},
                                      std::pair{QEvent::MouseButtonPress, Qt::LeftButton},
@@ -300,6 +345,7 @@ TEST(Toolbar, TheDropDownChoiceSwitchesAndTheNextClickRunsIt) {
     QTest::mousePress(button, Qt::LeftButton, Qt::NoModifier, arrow);
     QTest::mouseRelease(button, Qt::LeftButton, Qt::NoModifier, arrow);
     ASSERT_TRUE(chosen);
+    EXPECT_EQ(prompts, (QStringList{"Save screenshot", "Copy screenshot to clipboard"}));
     QTest::qWait(1100);
     EXPECT_FALSE(stray);
     EXPECT_EQ(button->defaultAction()->text(), "Copy screenshot to clipboard");
@@ -335,7 +381,7 @@ TEST(Keyboard, TabsGoToThePhoneAndTheViewKeepsTheFocus) {
 
 // ---- The status pane ----
 
-TEST(StatusPane, FollowsThePhoneAndClearsWithTheLink) {
+TEST(StatusPane, KeptThroughAReSyncAndClearedWithTheConnection) {
     Desk d;
     d.Sync();
     QLabel* pane = d.frame->StatusValuePane();
@@ -343,7 +389,12 @@ TEST(StatusPane, FollowsThePhoneAndClearsWithTheLink) {
     EXPECT_EQ(pane->text(), "7");
     d.Feed(Message(255, {0}));  // the phone drops the sync
     EXPECT_EQ(pane->text(), "");
-    d.Sync();
+    d.Sync();  // the same connection again
+    EXPECT_EQ(pane->text(), "7");
+    d.view()->Core().Link().Close();
+    RecordingTransport next;
+    d.view()->Core().Link().AttachTransport(next);
+    d.Feed(SyncBytes());
     EXPECT_EQ(pane->text(), "0");
 }
 
@@ -355,7 +406,16 @@ TEST(WindowPosition, RememberedPerScreenAndNeverOffIt) {
     const std::string key = "Position " + QGuiApplication::primaryScreen()->name().toStdString();
     QPoint saved;
     {
+        // Not moved: a fresh profile stays untouched.
         Desk d(backend);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(d.frame.get()));
+        d.frame->close();
+    }
+    EXPECT_FALSE(backend->ReadString("View", "Screen").has_value());
+    EXPECT_FALSE(backend->ReadString("View", key).has_value());
+    {
+        Desk d(backend);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(d.frame.get()));
         d.frame->move(avail.left() + 120, avail.top() + 80);
         saved = d.frame->pos();
         d.frame->close();
@@ -379,17 +439,26 @@ TEST(WindowPosition, RememberedPerScreenAndNeverOffIt) {
     }
 }
 
-TEST(SaveFolders, TheStatusBarSaysWhereTheScreenshotWent) {
+TEST(SaveFolders, TheStatusBarSaysWhereTheScreenshotWentEvenInADeepFolder) {
     QTemporaryDir dir;
+    const QString folder = dir.path() + "/a folder with a rather long name for the shots";
+    ASSERT_TRUE(QDir().mkpath(folder));
     auto backend = std::make_shared<MemorySettingsBackend>();
     SettingsStore store(backend);
     Write(store, setting::kShotPrompt, 0);
-    store.WriteString("Screenshot", "Path", dir.path().toStdString());
+    store.WriteString("Screenshot", "Path", folder.toStdString());
     Desk d(backend);
     d.Sync();
     d.frame->OnCommand(cmd::kSaveScreenshot);
-    EXPECT_EQ(d.frame->statusBar()->currentMessage(),
-              "Screenshot saved to " + QDir::toNativeSeparators(dir.path() + "/1.bmp"));
+    const QString whole = "Screenshot saved to " + QDir::toNativeSeparators(folder + "/1.bmp");
+    auto* bar = qobject_cast<StatusBar*>(d.frame->statusBar());
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->currentMessage(), whole);
+    // Elided in the middle so the name still shows; the tooltip holds it all.
+    const QString shown = bar->ShownMessage();
+    EXPECT_TRUE(shown.contains(QChar(0x2026)) && shown.endsWith("/1.bmp")) << shown.toStdString();
+    EXPECT_LE(bar->fontMetrics().horizontalAdvance(shown), bar->MessageRect().width());
+    EXPECT_EQ(bar->toolTip(), whole);
 }
 
 }  // namespace

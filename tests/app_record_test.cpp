@@ -24,6 +24,7 @@
 #include "StreamBuilder.h"
 #include "app/CMainFrame.h"
 #include "settings/MemorySettingsBackend.h"
+#include "settings/SettingsKeys.h"
 #include "setup/CGradientCaption.h"
 #include "setup/CSetupDialog.h"
 #include "view/CChildView.h"
@@ -198,6 +199,31 @@ TEST(RecordBar, ClosedByTheUserIsNoticedByTheWatch) {
     r.Run(cmd::kRecordBar);
     ASSERT_NE(r.frame->RecordBar(), nullptr);
     EXPECT_TRUE(r.frame->RecordBar()->isVisible());
+}
+
+TEST(RecordBar, InTheTrayARecordingKeepsTheFramesAndTheBarComesBack) {
+    Rig r;
+    r.Sync();
+    Write(SettingsStore(r.backend), setting::kSystemTray, 1);
+    r.Run(cmd::kRecordBar);
+    r.Run(cmd::kStartRecording);
+    r.transport.TakeSent();
+    for (int away = 0; away < 2; ++away) {
+        r.frame->close();                             // offscreen there is no tray: it minimises
+        r.frame->hide();                              // as in the tray
+        EXPECT_TRUE(r.transport.TakeSent().empty());  // the foreground options stay
+        ASSERT_NE(r.BarWindow(), nullptr);
+        EXPECT_FALSE(r.BarWindow()->isVisible());
+        r.frame->OnFrameTimer(kFrameTimerRecordBar);  // not taken for the user's close
+        EXPECT_TRUE(r.State(cmd::kRecordBar).second);
+        if (away > 0) break;
+        r.frame->OnCommand(cmd::kOpenFromTray);
+        EXPECT_TRUE(r.BarWindow()->isVisible());
+    }
+    // Hidden again, the end of the recording lets the phone rest.
+    r.Run(cmd::kStopRecording);
+    EXPECT_EQ(r.transport.TakeSent(), (ByteVec{0x04, 1, 1, 0, 0, 50, 1, 40}));
+    EXPECT_EQ(r.frame->RecordBar(), nullptr);
 }
 
 TEST(RecordBar, ButtonStatesFollowTheRecordingState) {

@@ -94,22 +94,43 @@ TEST(X11Windows, FixedSizeWindowsOfferNoMaximise) {
 
 TEST(X11WindowModes, HidingTheFrameKeepsTheScreenAndOnTop) {
     if (!g_windowManager) GTEST_SKIP() << "no Xvfb, xprop or openbox";
-    for (bool onTop : {false, true}) {
+    // Framed at start, or frameless (the frame's size still unknown).
+    for (int run = 0; run < 4; ++run) {
+        const bool onTop = run & 1;
         auto backend = std::make_shared<MemorySettingsBackend>();
         SettingsStore(backend).WriteInt("View", "AlwaysOnTop", onTop ? 1 : 0);
+        SettingsStore(backend).WriteInt("View", "Frameless", run >> 1);
         CMainFrame frame{SettingsStore(backend)};
         frame.move(300, 200);
         Shown(frame);
         QTest::qWait(200);
         const QPoint screen = frame.View()->mapToGlobal(QPoint(0, 0));
         for (int i = 0; i < 2; ++i) {
-            frame.OnCommand(cmd::kHideFrame);  // on, then off again
+            frame.OnCommand(cmd::kHideFrame);  // toggled, then back again
             QTest::qWait(300);
-            EXPECT_EQ(frame.View()->mapToGlobal(QPoint(0, 0)), screen) << onTop << i;
-            EXPECT_EQ(Property(frame, "_NET_WM_STATE").contains("_NET_WM_STATE_ABOVE"), onTop) << i;
+            EXPECT_EQ(frame.View()->mapToGlobal(QPoint(0, 0)), screen) << run << i;
+            EXPECT_EQ(Property(frame, "_NET_WM_STATE").contains("_NET_WM_STATE_ABOVE"), onTop)
+                << run << i;
         }
         frame.View()->Core().Shutdown();
     }
+}
+
+TEST(X11WindowModes, BackFromTheTrayWhereItWasThoughNeverMoved) {
+    if (!g_windowManager) GTEST_SKIP() << "no Xvfb, xprop or openbox";
+    CMainFrame frame{SettingsStore(std::make_shared<MemorySettingsBackend>())};
+    Shown(frame);  // where the window manager puts it
+    QTest::qWait(200);
+    const QPoint screen = frame.View()->mapToGlobal(QPoint(0, 0));
+    frame.hide();
+    // Another window in its place: placed anew, it would go elsewhere.
+    QWidget other;
+    other.setGeometry(frame.frameGeometry());
+    Shown(other);
+    frame.OnCommand(cmd::kOpenFromTray);
+    QTest::qWait(300);
+    EXPECT_EQ(frame.View()->mapToGlobal(QPoint(0, 0)), screen);
+    frame.View()->Core().Shutdown();
 }
 
 bool OnPath(const char* program) {

@@ -384,15 +384,18 @@ void CChildView::OnTimer(int id) {
 
 void CChildView::ToggleRecording() {
     recorder_.ToggleRecording();
+    core_.SetRecording(recorder_.Active());
 }
 
 void CChildView::TogglePause() {
     recorder_.TogglePause();
+    core_.SetRecording(recorder_.Active());
 }
 
 void CChildView::StopRecording() {
     const bool wasActive = recorder_.Active();
     recorder_.StopRecording();
+    core_.SetRecording(recorder_.Active());
     AnnounceRecording(wasActive);
 }
 
@@ -405,6 +408,7 @@ void CChildView::AnnounceRecording(bool wasActive) {
 void CChildView::OnRecordTimer() {
     const int before = recorder_.RecordState();
     recorder_.OnRecordTimer();
+    core_.SetRecording(recorder_.Active());
     if (recorder_.RecordState() != before) emit recordStateChanged();
 }
 
@@ -419,6 +423,7 @@ void CChildView::LinkLost() {
     // A lost link ends the recording without a word; the file is closed.
     if (!recorder_.Active()) return;
     recorder_.StopRecording();
+    core_.SetRecording(false);
     AnnounceRecording(true);
     emit recordStateChanged();
 }

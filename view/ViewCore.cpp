@@ -135,17 +135,26 @@ void ViewCore::SetActiveLink(CPhoneLink* link) {
     if (link == activeLink_) return;
     ClearScreen();
     activeLink_ = link;
-    statusValue_ = 0;
+    // The status value lives as long as the connection: a re-sync of the
+    // same one keeps it, a new one starts from nothing.
+    const bool resync = link && activatedConnection_ == link->Connection();
+    if (link && !resync) statusValue_ = 0;
     host_.StatusPaneChanged();
     input_.SetLink(link);
     if (link) {
         host_.ShowStatusPage(false);
-        const bool resync = activatedConnection_ == link->Connection();
         if (!resync || storedOptions_ != options_) StoreOptions();
-        link->SendOptions(SentOptions(inBackground_));
+        // The window comes forward first (from a minimised state too), so the
+        // one Options message fits the state the window ends up in.
+        if (!resync) {
+            settingUpLink_ = true;
+            host_.ActivateMainWindow();
+            settingUpLink_ = false;
+            if (activeLink_ != link) return;
+        }
+        link->SendOptions(SentOptions(SendsBackgroundOptions()));
         // A failed send of the options has already dropped the link again.
         if (activeLink_ != link) return;
-        if (!resync) host_.ActivateMainWindow();
         activatedConnection_ = link->Connection();
     } else {
         host_.ShowStatusPage(true);
@@ -157,7 +166,7 @@ void ViewCore::SetActiveLink(CPhoneLink* link) {
 
 void ViewCore::ApplyOptions() {
     StoreOptions();
-    if (activeLink_) activeLink_->SendOptions(SentOptions(inBackground_));
+    if (activeLink_) activeLink_->SendOptions(SentOptions(SendsBackgroundOptions()));
 }
 
 void ViewCore::StoreOptions() {
@@ -186,9 +195,16 @@ void ViewCore::SendPhoneOptions(bool hidden) {
 }
 
 void ViewCore::SetInBackground(bool background) {
-    if (background == inBackground_) return;
+    const bool before = SendsBackgroundOptions();
     inBackground_ = background;
-    SendPhoneOptions(background);
+    if (SendsBackgroundOptions() != before && !settingUpLink_)
+        SendPhoneOptions(SendsBackgroundOptions());
+}
+
+void ViewCore::SetRecording(bool recording) {
+    const bool before = SendsBackgroundOptions();
+    recording_ = recording;
+    if (SendsBackgroundOptions() != before) SendPhoneOptions(SendsBackgroundOptions());
 }
 
 void ViewCore::Connect() {

@@ -104,6 +104,11 @@ public:
     // too, are the background ones; what is stored stays the user's.
     void SetInBackground(bool background);
     bool InBackground() const { return inBackground_; }
+    // A recording needs every frame: while one is active, the window in the
+    // background still gets the foreground options.
+    void SetRecording(bool recording);
+    // Whether the background options are what the phone gets now.
+    bool SendsBackgroundOptions() const { return inBackground_ && !recording_; }
     // The options as they go to the phone, in the background or not.
     PhoneOptions SentOptions(bool hidden) const;
     // Drops an active link (Bye when synced) and starts a connection attempt.
@@ -160,7 +165,12 @@ private:
     std::optional<PhoneOptions> storedOptions_;
     std::optional<std::uint32_t> activatedConnection_;
     bool inBackground_ = false;
-    // The status value reported on the current connection; 0 until one comes.
+    bool recording_ = false;
+    // While a new link is being set up, a change of the window's state only
+    // decides which options the link's one Options message carries.
+    bool settingUpLink_ = false;
+    // The status value reported on the current connection, kept through its
+    // re-syncs; 0 until one comes.
     std::uint32_t statusValue_ = 0;
 };
 
