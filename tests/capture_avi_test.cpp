@@ -19,11 +19,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AviBuilder.h"
 #include "capture/AviWriter.h"
 #include "capture/CodecTable.h"
+#include "capture/FileHandle.h"
 #include "capture/RecordWorker.h"
 #include "capture/Recorder.h"
 #include "settings/MemorySettingsBackend.h"
@@ -441,21 +443,30 @@ TEST_F(AviTest, AZeroedPageInAKilledRecordingCostsOnlyTheFramesUnderIt) {
     EXPECT_TRUE(Plays(file));
 }
 
+// An unfinished recording whose repair takes seconds: two frames around a
+// 2 GB hole (sparse, so nothing is stored) that the repair searches through.
+// The file's size.
+std::uintmax_t MakeSlowToRepair(const std::string& file) {
+    std::ofstream(file, std::ios::binary) << test::UnfinishedAvi(test::Frames(1, 100));
+    fs::resize_file(file, fs::file_size(file) + (std::uintmax_t{2} << 30));
+    std::ofstream(file, std::ios::binary | std::ios::app) << test::Frames(1, 100);
+    return fs::file_size(file);
+}
+
+bool StillUnfinished(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    char riff[8] = {};
+    in.read(riff, 8);
+    return std::string(riff + 4, 4) == test::Le32(0xFFFFFFFFu);
+}
+
 // Stop (the worker's close) while the open is still mending the previous
 // recording: the mending stops, the file stays as it was, and the close does
 // not wait for a walk over gigabytes.
 TEST_F(AviTest, StopDuringTheOpensRepairLeavesThePreviousFileAlone) {
     ASSERT_TRUE(Use("msvideo1"));
     const std::string last = In("long.avi");
-    {
-        // Two frames around a 2 GB hole that the repair must search through.
-        std::ofstream out(last, std::ios::binary);
-        out << test::UnfinishedAvi(test::Frames(1, 100));
-    }
-    const std::uintmax_t hole = std::uintmax_t{2} << 30;
-    fs::resize_file(last, fs::file_size(last) + hole);
-    std::ofstream(last, std::ios::binary | std::ios::app) << test::Frames(1, 100);
-    const std::uintmax_t size = fs::file_size(last);
+    const std::uintmax_t size = MakeSlowToRepair(last);
     store_.WriteString("AVI", "Last", last);
 
     CAviWriter writer(store_);
@@ -466,10 +477,33 @@ TEST_F(AviTest, StopDuringTheOpensRepairLeavesThePreviousFileAlone) {
     EXPECT_FALSE(worker.Open(adapter, std::chrono::milliseconds(0)).has_value());
     worker.Close(0);
     EXPECT_EQ(fs::file_size(last), size);
-    std::ifstream in(last, std::ios::binary);
-    char riff[8] = {};
-    in.read(riff, 8);
-    EXPECT_EQ(std::string(riff + 4, 4), test::Le32(0xFFFFFFFFu));  // still unfinished
+    EXPECT_TRUE(StillUnfinished(last));
+}
+
+// Record pressed while the start-up repair is at work: the new recording
+// opens without waiting for it, and quitting then stops the repair.
+TEST_F(AviTest, ARecordingStartedDuringTheStartUpRepairDoesNotWaitForIt) {
+    ASSERT_TRUE(Use("msvideo1"));
+    const std::string last = In("long.avi");
+    const std::uintmax_t size = MakeSlowToRepair(last);
+    store_.WriteString("AVI", "Last", last);
+    std::jthread startUp([&](std::stop_token stop) { RepairNamedRecording(last, {}, stop); });
+    // The repair holds the file's lock while it works.
+    const auto repairing = [&] {
+        FileOpenError error = FileOpenError::None;
+        const FileHandle probe = FileHandle::Open(last, FileAccess::Read, error);
+        return probe.IsOpen() && probe.TryLock() == FileLockResult::InUse;
+    };
+    for (int i = 0; i < 10000 && !repairing(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(repairing());
+
+    ASSERT_EQ(Record(In("next.avi"), {&a_}), 0);
+    EXPECT_TRUE(repairing());  // the recording did not wait for the repair to end
+    startUp.request_stop();
+    startUp.join();
+    EXPECT_EQ(fs::file_size(last), size);
+    EXPECT_TRUE(StillUnfinished(last));
 }
 
 // --- Names, format and quality ------------------------------------------------
