@@ -12,9 +12,10 @@ namespace velarix {
 namespace {
 
 // The byte the lock covers: far beyond the end of any file NTFS can hold, so
-// the lock keeps no one from the data.
-constexpr DWORD kLockOffsetHigh = 0xFFFFFFFFu;
-constexpr DWORD kLockOffsetLow = 0xFFFFFFFEu;
+// the lock keeps no one from the data, and below 2^63, where file systems
+// that take offsets as signed (and Wine's POSIX locks) still accept it.
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFFu;
+constexpr DWORD kLockOffsetLow = 0xFFFFFFF0u;
 // One ReadFile or WriteFile moves at most this much.
 constexpr DWORD kMaxTransfer = 1u << 30;
 
