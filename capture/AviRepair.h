@@ -16,8 +16,10 @@
 // The file named in the settings may be anything by the time it is repaired:
 // damaged, crafted, replaced by a link or a pipe. So the repair
 //  - opens the name once, without following a link and without waiting on a
-//    pipe, and from then on works only through that descriptor;
-//  - touches only a regular file owned by the user that no recording holds;
+//    pipe, and from then on works only through that handle;
+//  - touches only a regular file owned by the user (on Windows: a plain file,
+//    not a link, which its access list lets the user write) that no recording
+//    holds;
 //  - walks the headers without recursion and never below a stream list;
 //  - gives up on a file with more than kMaxRepairChunks chunks or a frame list
 //    beyond what a 32-bit index can address;

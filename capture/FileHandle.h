@@ -64,7 +64,8 @@ public:
 
     // Opens `path` (UTF-8) without waiting on a pipe. For OwnRegular, a link
     // at the end of the name is not followed, and the file is kept only when
-    // it is a regular file of this user.
+    // it is a regular file of this user (on Windows, where the access list
+    // rules who may write, a plain file on a disk).
     static FileHandle Open(const std::string& path, FileAccess access, FileOpenError& error,
                            FileKind kind = FileKind::OwnRegular);
 
