@@ -58,9 +58,10 @@ bool CViewerApp::InitInstance() {
     // A recording cut off by a crash or a kill is made playable again, off
     // this thread so that the window is up at once whatever the file holds.
     // The name is read here: the thread touches no settings. A recording
-    // started meanwhile waits for the repair before it opens its file.
-    repair_ =
-        std::thread([last = settings.GetString("AVI", "Last", "")] { RepairNamedRecording(last); });
+    // started meanwhile opens at once and leaves this file to the repair.
+    repair_ = std::jthread([last = settings.GetString("AVI", "Last", "")](std::stop_token stop) {
+        RepairNamedRecording(last, {}, std::move(stop));
+    });
     frame_ = std::make_unique<CMainFrame>(settings);
     frame_->show();
     frame_->setWindowTitle("Velarix");
@@ -78,6 +79,8 @@ int CViewerApp::ExitInstance(int loopResult) {
 }
 
 void CViewerApp::JoinRepair() {
+    // The repair looks at the stop at least once every 64 KB it reads.
+    repair_.request_stop();
     if (repair_.joinable()) repair_.join();
 }
 

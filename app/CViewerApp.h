@@ -31,8 +31,9 @@ public:
 private:
     void JoinRepair();
 
-    // Mends the last recording in the background while the window is up.
-    std::thread repair_;
+    // Mends the last recording in the background while the window is up;
+    // quitting stops it, leaving the file as it was.
+    std::jthread repair_;
     std::unique_ptr<CMainFrame> frame_;
     bool imageLibraryUp_ = false;
 };

@@ -15,16 +15,11 @@ extern "C" {
 #include <cstring>
 #include <utility>
 
-#if !defined(_WIN32)
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-#endif
-
 #include "capture/CodecOptions.h"
 #include "capture/CodecTable.h"
 #include "capture/CompressorState.h"
 #include "capture/FfmpegHandles.h"
+#include "capture/FileHandle.h"
 #include "settings/SettingsKeys.h"
 
 namespace velarix {
@@ -50,51 +45,6 @@ struct OutputDeleter {
     }
 };
 using OutputPtr = std::unique_ptr<AVFormatContext, OutputDeleter>;
-
-// An advisory lock on a file for as long as it is being recorded: a second
-// recording into the same file is refused, and the repair of unfinished
-// files leaves a file alone while someone holds it. The kernel drops the lock
-// when the process dies, however it dies.
-class FileLock {
-public:
-    enum class Result { Locked, InUse, Failed };
-
-    FileLock() = default;
-    ~FileLock() { Release(); }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-
-    Result Acquire(const std::string& path, bool create) {
-        Release();
-#if defined(_WIN32)
-        (void)path;
-        (void)create;
-        return Result::Locked;
-#else
-        const int flags = (create ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC;
-        fd_ = ::open(path.c_str(), flags, 0666);
-        if (fd_ < 0) return Result::Failed;
-        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            const bool busy = errno == EWOULDBLOCK;
-            Release();
-            return busy ? Result::InUse : Result::Failed;
-        }
-        return Result::Locked;
-#endif
-    }
-
-    void Release() {
-#if !defined(_WIN32)
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-#endif
-    }
-
-private:
-#if !defined(_WIN32)
-    int fd_ = -1;
-#endif
-};
 
 std::string_view OpenFileReason(std::int32_t code) {
     switch (code) {
@@ -245,7 +195,12 @@ struct CAviWriter::Impl {
     std::int32_t frameCount = 0;
     std::vector<std::uint8_t> codecState;
 
-    FileLock lock;
+    // Held for as long as the file is being recorded: a second recording into
+    // the same file is refused, and the repair of unfinished files leaves it
+    // alone.
+    FileHandle lock;
+    // Asked to give up the repair of the previous recording in Open.
+    std::stop_token openStop;
     OutputPtr output;
     AVStream* stream = nullptr;  // owned by `output`
     ContextPtr encoder;
@@ -274,7 +229,7 @@ struct CAviWriter::Impl {
 };
 
 void CAviWriter::Impl::RepairPrevious() {
-    RepairLastRecording(settings, fileName);
+    RepairLastRecording(settings, fileName, openStop);
 }
 
 std::int32_t CAviWriter::Impl::FailOpenFile(std::int32_t code) {
@@ -308,8 +263,13 @@ std::int32_t CAviWriter::Impl::Open() {
     const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
     if (avi == nullptr) return FailOpenFile(kRegdbClassNotReg);
     // Create the file, and refuse one that another recording is writing.
-    if (lock.Acquire(fileName, true) != FileLock::Result::Locked)
+    FileOpenError error = FileOpenError::None;
+    // The lock is on the file FFmpeg then opens by the same name.
+    lock = FileHandle::Open(fileName, FileAccess::CreateReadWrite, error, FileKind::Any);
+    if (error != FileOpenError::None || lock.TryLock() != FileLockResult::Locked) {
+        lock.Close();
         return FailOpenFile(kAviErrFileOpen);
+    }
     AVFormatContext* created = nullptr;
     if (avformat_alloc_output_context2(&created, avi, nullptr, nullptr) < 0 || created == nullptr)
         return FailOpenFile(kAviErrMemory);
@@ -537,7 +497,7 @@ void CAviWriter::Impl::Close() {
     encoder.reset();
     stream = nullptr;
     output.reset();
-    lock.Release();
+    lock.Close();
 }
 
 CAviWriter::CAviWriter(SettingsStore settings)
@@ -559,6 +519,10 @@ void CAviWriter::SetFormat(const BitmapInfoHeader& format) {
 
 void CAviWriter::SetFileName(std::string path) {
     impl_->fileName = std::move(path);
+}
+
+void CAviWriter::SetOpenStop(std::stop_token stop) {
+    impl_->openStop = std::move(stop);
 }
 
 const std::string& CAviWriter::FileName() const {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,6 +104,10 @@ public:
     const std::string& FileName() const;
     // Appends ".avi" unless the name contains "avi" anywhere (case-sensitive).
     void EnsureAviExtension();
+    // Open first mends the previous recording ("Last") when a crash left it
+    // unfinished; a stop asked for on `stop` (from any thread) cuts that
+    // short, leaving the file as it was, and the open goes on.
+    void SetOpenStop(std::stop_token stop);
 
     // 0 on success; otherwise ErrorText() says why, and the code says what
     // failed:

@@ -35,6 +35,8 @@ std::optional<RecordWorker::OpenResult> RecordWorker::Open(IRecordWriter& writer
         closing_ = false;
         closePeriods_ = 0;
     }
+    openStop_ = std::stop_source();
+    writer.SetOpenStop(openStop_.get_token());
     try {
         thread_ = std::thread([this, &writer] { Run(&writer); });
     } catch (const std::system_error&) {
@@ -104,6 +106,8 @@ void RecordWorker::Close(std::int64_t periods) {
         closing_ = true;
         closePeriods_ = periods;
     }
+    // An open still mending the previous recording leaves it as it was.
+    openStop_.request_stop();
     wake_.notify_one();
     thread_.join();
 }

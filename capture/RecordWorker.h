@@ -8,7 +8,8 @@
 // Every call on the writer (open, frames, close) runs on the worker thread.
 // The GUI thread waits a moment for the open, whose result it must show (an
 // open that takes longer reports at a later tick), and for the close, after
-// which the file is whole.
+// which the file is whole. The open's repair of the previous recording is
+// stopped by a close, so that neither Stop nor quitting waits for it.
 #pragma once
 
 #include <atomic>
@@ -20,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,7 +85,8 @@ private:
     std::atomic<bool> failed_{false};
     bool closing_ = false;
     std::int64_t closePeriods_ = 0;
-    std::thread thread_;  // touched by the GUI thread only
+    std::stop_source openStop_;  // stops the open's repair; the GUI thread's
+    std::thread thread_;         // touched by the GUI thread only
 };
 
 }  // namespace velarix

@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,9 @@ public:
     virtual void SetFormat(const BitmapInfoHeader& format) = 0;
     virtual void SetFileName(std::string path) = 0;
     virtual void EnsureAviExtension() = 0;
+    // Open may do work that can wait (mending the previous recording); a stop
+    // asked for on `stop`, from any thread, makes it skip that.
+    virtual void SetOpenStop(std::stop_token /*stop*/) {}
     virtual std::int32_t Open() = 0;
     virtual std::int32_t AddFrame(std::span<const std::uint32_t> pixels) = 0;
     virtual void SkipFrame() = 0;
@@ -59,6 +63,7 @@ public:
     void SetFormat(const BitmapInfoHeader& format) override { writer_.SetFormat(format); }
     void SetFileName(std::string path) override { writer_.SetFileName(std::move(path)); }
     void EnsureAviExtension() override { writer_.EnsureAviExtension(); }
+    void SetOpenStop(std::stop_token stop) override { writer_.SetOpenStop(std::move(stop)); }
     std::int32_t Open() override { return writer_.Open(); }
     std::int32_t AddFrame(std::span<const std::uint32_t> pixels) override {
         return writer_.AddFrame(pixels);

@@ -383,7 +383,9 @@ void WriteSettingsFileCorpus(const fs::path& dir) {
 }  // namespace
 
 // Recordings as a kill leaves them, cut off at the places that matter: in
-// the header, between frames, inside a frame; and one already finished.
+// the header, between frames, inside a frame; damaged in the middle (a
+// zeroed stretch, a garbled frame size) or with garbage at the end; and one
+// already finished.
 void WriteAviRepairCorpus(const fs::path& dir) {
     const auto bytes = [](const std::string& text) { return ByteVec(text.begin(), text.end()); };
     const std::string frames =
@@ -397,6 +399,13 @@ void WriteAviRepairCorpus(const fs::path& dir) {
     Write(dir, "cut_in_frame", bytes(whole.substr(0, header + 50)));
     Write(dir, "cut_in_last_frame", bytes(whole.substr(0, whole.size() - 3)));
     Write(dir, "index_started", bytes(whole + "idx1" + Le32(0xFFFFFFFFu) + "00dc"));
+    std::string zeroed = whole;
+    zeroed.replace(header + 41, 40, std::string(40, '\0'));
+    Write(dir, "zeroed_stretch", bytes(zeroed));
+    std::string garbled = whole;
+    garbled.replace(header + 4, 4, Le32(0x00FFFFF0u));
+    Write(dir, "garbled_size", bytes(garbled));
+    Write(dir, "garbage_tail", bytes(whole + std::string(24, 'z')));
     Write(dir, "nested_stream_lists", bytes(UnfinishedAvi(Frames(1, 4), NestedStreamLists(3))));
     std::string finished = whole;
     finished.replace(4, 4, Le32(static_cast<std::uint32_t>(whole.size() - 8)));

@@ -10,16 +10,24 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "AviBuilder.h"
 #include "capture/AviWriter.h"
 #include "capture/CodecTable.h"
+#include "capture/FileHandle.h"
+#include "capture/RecordWorker.h"
+#include "capture/Recorder.h"
 #include "settings/MemorySettingsBackend.h"
 #include "settings/SettingsStore.h"
 
@@ -385,6 +393,117 @@ TEST_F(AviTest, KilledRecordingIsRepairedByTheNextStart) {
     EXPECT_EQ(PacketPositions(file), "0 1 2 4 5 6 8 9 10 ");
     EXPECT_TRUE(Plays(file));
     EXPECT_EQ(RepairUnfinishedAvi(file).status, AviRepairStatus::Finished);
+}
+
+// A power cut left a zeroed page over a frame header in the middle: the
+// repair bridges it and keeps every frame after it.
+TEST_F(AviTest, AZeroedPageInAKilledRecordingCostsOnlyTheFramesUnderIt) {
+    ASSERT_TRUE(Use("msvideo1"));
+    const std::string file = In("holed.avi");
+    constexpr std::uint32_t kFrames = 30;
+    ASSERT_EQ(InChild([&] {
+                  CAviWriter writer(store_);
+                  writer.SetFormat(MakeRecordFormat(kWidth, kHeight));
+                  writer.SetFileName(file);
+                  if (writer.Open() != 0) return 1;
+                  for (std::uint32_t tick = 0; tick < kFrames; ++tick)
+                      if (writer.AddFrame(MakeScreen(tick)) != 0) return 2;
+                  ::raise(SIGKILL);
+                  return 3;
+              }),
+              -SIGKILL);
+    std::string bytes;
+    {
+        std::ifstream in(file, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    // The header of the eleventh frame and what follows it, 4 KB of zeros.
+    std::size_t at = bytes.find("movi") + 4;
+    const auto sizeAt = [&](std::size_t offset) {
+        std::uint32_t size = 0;
+        for (int i = 3; i >= 0; --i)
+            size =
+                size << 8 | static_cast<unsigned char>(bytes[offset + static_cast<std::size_t>(i)]);
+        return size;
+    };
+    for (int frame = 0; frame < 10; ++frame) at += 8 + sizeAt(at + 4) + (sizeAt(at + 4) & 1u);
+    ASSERT_EQ(bytes.substr(at, 4), "00dc");
+    ASSERT_GT(sizeAt(at + 4), 4096u);  // the page takes one frame
+    bytes.replace(at, 4096, std::string(4096, '\0'));
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+
+    const AviRepairResult repaired = RepairUnfinishedAvi(file);
+    EXPECT_EQ(repaired.status, AviRepairStatus::Repaired);
+    EXPECT_EQ(repaired.frames, static_cast<std::int32_t>(kFrames - 1));
+    EXPECT_EQ(Probe(file, "nb_frames"), std::to_string(kFrames - 1));
+    EXPECT_EQ(Shell("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                    "stream=nb_read_frames -of default=nw=1:nk=1 '" +
+                    file + "'"),
+              std::to_string(kFrames - 1) + "\n");
+    EXPECT_TRUE(Plays(file));
+}
+
+// An unfinished recording whose repair takes seconds: two frames around a
+// 2 GB hole (sparse, so nothing is stored) that the repair searches through.
+// The file's size.
+std::uintmax_t MakeSlowToRepair(const std::string& file) {
+    std::ofstream(file, std::ios::binary) << test::UnfinishedAvi(test::Frames(1, 100));
+    fs::resize_file(file, fs::file_size(file) + (std::uintmax_t{2} << 30));
+    std::ofstream(file, std::ios::binary | std::ios::app) << test::Frames(1, 100);
+    return fs::file_size(file);
+}
+
+bool StillUnfinished(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    char riff[8] = {};
+    in.read(riff, 8);
+    return std::string(riff + 4, 4) == test::Le32(0xFFFFFFFFu);
+}
+
+// Stop (the worker's close) while the open is still mending the previous
+// recording: the mending stops, the file stays as it was, and the close does
+// not wait for a walk over gigabytes.
+TEST_F(AviTest, StopDuringTheOpensRepairLeavesThePreviousFileAlone) {
+    ASSERT_TRUE(Use("msvideo1"));
+    const std::string last = In("long.avi");
+    const std::uintmax_t size = MakeSlowToRepair(last);
+    store_.WriteString("AVI", "Last", last);
+
+    CAviWriter writer(store_);
+    writer.SetFormat(MakeRecordFormat(kWidth, kHeight));
+    writer.SetFileName(In("next.avi"));
+    AviWriterAdapter adapter(writer);
+    RecordWorker worker;
+    EXPECT_FALSE(worker.Open(adapter, std::chrono::milliseconds(0)).has_value());
+    worker.Close(0);
+    EXPECT_EQ(fs::file_size(last), size);
+    EXPECT_TRUE(StillUnfinished(last));
+}
+
+// Record pressed while the start-up repair is at work: the new recording
+// opens without waiting for it, and quitting then stops the repair.
+TEST_F(AviTest, ARecordingStartedDuringTheStartUpRepairDoesNotWaitForIt) {
+    ASSERT_TRUE(Use("msvideo1"));
+    const std::string last = In("long.avi");
+    const std::uintmax_t size = MakeSlowToRepair(last);
+    store_.WriteString("AVI", "Last", last);
+    std::jthread startUp([&](std::stop_token stop) { RepairNamedRecording(last, {}, stop); });
+    // The repair holds the file's lock while it works.
+    const auto repairing = [&] {
+        FileOpenError error = FileOpenError::None;
+        const FileHandle probe = FileHandle::Open(last, FileAccess::Read, error);
+        return probe.IsOpen() && probe.TryLock() == FileLockResult::InUse;
+    };
+    for (int i = 0; i < 10000 && !repairing(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(repairing());
+
+    ASSERT_EQ(Record(In("next.avi"), {&a_}), 0);
+    EXPECT_TRUE(repairing());  // the recording did not wait for the repair to end
+    startUp.request_stop();
+    startUp.join();
+    EXPECT_EQ(fs::file_size(last), size);
+    EXPECT_TRUE(StillUnfinished(last));
 }
 
 // --- Names, format and quality ------------------------------------------------
