@@ -106,8 +106,11 @@ vw_source_version() {
       vw_die "googletest is not installed (Debian package googletest)"
   else
     vw_ensure_deb_src
-    version="$(apt-cache showsrc "$pkg" 2>/dev/null | sed -n 's/^Version: //p' | vw_max_version)"
-    [[ -n "$version" ]] || vw_die "no Debian source package $pkg"
+    # Versions the mirror listed but could not deliver are skipped (see
+    # vw_fetch_source): the newest one that can be fetched is the one built.
+    version="$(apt-cache showsrc "$pkg" 2>/dev/null | sed -n 's/^Version: //p' |
+      grep -vxF -f <(cat "$VW_CACHE/src/$pkg.unavailable" 2>/dev/null; echo '') | vw_max_version)"
+    [[ -n "$version" ]] || vw_die "no fetchable Debian source package $pkg"
   fi
   VW_VERSION_MEMO[$lib]="$version"
   printf '%s' "$version"
@@ -170,30 +173,44 @@ vw_ensure_deb_src() {
 }
 
 # Unpacks a library's Debian source (with Debian's patches applied) once into
-# src/, and prints the folder.
+# src/, and sets VW_SRC_DIR. A version whose files the mirror answers with
+# "404 Not Found" (a security update listed before the mirror carries it) is
+# noted in src/<package>.unavailable and the next older one is fetched; the
+# caller then recomputes its prefix.
 vw_fetch_source() {
   local lib="$1" pkg="${VW_SRC_PKG[$1]}" version dir tmp
-  version="$(vw_source_version "$lib")"
-  dir="$VW_CACHE/src/$pkg-${version//[^A-Za-z0-9.+-]/_}"
-  if [[ ! -f "$dir/.velarix-unpacked" ]]; then
+  while :; do
+    version="$(vw_source_version "$lib")"
+    dir="$VW_CACHE/src/$pkg-${version//[^A-Za-z0-9.+-]/_}"
+    [[ -f "$dir/.velarix-unpacked" ]] && break
     vw_ensure_deb_src
     command -v dpkg-source >/dev/null || apt-get install -y dpkg-dev </dev/null >/dev/null
     tmp="$dir.tmp"
     rm -rf "$tmp" "$dir"
     mkdir -p "$tmp"
     vw_log "fetching Debian source $pkg=$version"
-    (cd "$tmp" && apt-get source "$pkg=$version" </dev/null >apt-source.log 2>&1) || {
+    if (cd "$tmp" && apt-get source "$pkg=$version" </dev/null >apt-source.log 2>&1); then
+      :
+    elif grep -q '404 *Not Found' "$tmp/apt-source.log"; then
+      vw_log "the mirror lacks $pkg=$version; trying an older version"
+      echo "$version" >>"$VW_CACHE/src/$pkg.unavailable"
+      rm -rf "$tmp"
+      unset "VW_VERSION_MEMO[$lib]"
+      VW_KEY_MEMO=()
+      continue
+    else
       tail -n 20 "$tmp/apt-source.log" >&2
       vw_die "apt-get source $pkg=$version failed"
-    }
+    fi
     local unpacked
     unpacked="$(find "$tmp" -mindepth 1 -maxdepth 1 -type d | head -n1)"
     [[ -n "$unpacked" ]] || vw_die "apt-get source $pkg unpacked nothing"
     mv "$unpacked" "$dir"
     rm -rf "$tmp"
     touch "$dir/.velarix-unpacked"
-  fi
-  printf '%s' "$dir"
+    break
+  done
+  VW_SRC_DIR="$dir"
 }
 
 # Runs the library's vw_build with PREFIX, SRC and BUILD set, logging to
@@ -212,18 +229,26 @@ vw_main() {
     vw_log "$lib ($VW_ARCH) cached: $PREFIX"
     return 0
   fi
+  SRC=""
+  if [[ "$lib" != googletest ]]; then
+    vw_fetch_source "$lib"
+    SRC="$VW_SRC_DIR"
+    PREFIX="$(vw_prefix "$lib")"
+    if vw_is_built "$lib"; then
+      vw_log "$lib ($VW_ARCH) cached: $PREFIX"
+      return 0
+    fi
+  fi
   for dep in ${VW_DEPS[$lib]}; do
     vw_is_built "$dep" || vw_die "$lib needs $dep built first ($VW_SCRIPTS_DIR/$dep.sh --arch $VW_ARCH)"
   done
   LOG="$VW_CACHE/logs/$VW_ARCH-$lib.log"
   BUILD="$VW_CACHE/$VW_ARCH/build/$lib"
-  SRC=""
   rm -rf "$PREFIX" "$BUILD"
   mkdir -p "$BUILD"
   export PATH VELARIX_WIN_ARCH="$VW_ARCH"
   local start=$SECONDS
   vw_log "building $lib $(vw_source_version "$lib") for $VW_ARCH into $PREFIX (log $LOG)"
-  if [[ "$lib" != googletest ]]; then SRC="$(vw_fetch_source "$lib")"; fi
   if ! (vw_build) >"$LOG" 2>&1 </dev/null; then
     vw_log "$lib failed; the last lines of $LOG:"
     tail -n 40 "$LOG" >&2
