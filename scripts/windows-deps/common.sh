@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034
 # Shared by the Windows dependency scripts: where the cache lives, how a
 # library's cache key is made, logging, and fetching Debian source packages.
 # Sourced, never run. Each library script sets VW_LIB, defines vw_build and
@@ -44,6 +45,14 @@ declare -A VW_DEPS=(
 )
 VW_ORDER=(googletest libjpeg-turbo libpng freeimage ffmpeg qt)
 
+# Source versions and keys are worked out once per run (apt-cache is slow) and
+# kept in files, so the library scripts build-all starts share them.
+if [[ -z "${VW_MEMO_DIR:-}" ]]; then
+  VW_MEMO_DIR="$(mktemp -d /tmp/velarix-deps-memo.XXXXXX)"
+  export VW_MEMO_DIR
+  trap 'rm -rf "$VW_MEMO_DIR"' EXIT
+fi
+
 vw_log() { printf '[%s] %s\n' "$(date -u +%H:%M:%S)" "$*" >&2; }
 vw_die() {
   vw_log "error: $*"
@@ -83,22 +92,21 @@ vw_parse_arch() {
 # The toolchain, as far as it changes what gets built: compiler version and the
 # Debian versions of the compiler, runtime headers and binutils.
 vw_toolchain_version() {
-  if [[ -z "${VW_TOOLCHAIN_VERSION:-}" ]]; then
-    VW_TOOLCHAIN_VERSION="$("$VW_CXX" -dumpfullversion)"
-    VW_TOOLCHAIN_VERSION+=" $(dpkg-query -W -f='${Package}=${Version} ' \
+  local memo="$VW_MEMO_DIR/toolchain-$VW_ARCH"
+  if [[ ! -f "$memo" ]]; then
+    printf '%s %s' "$("$VW_CXX" -dumpfullversion)" "$(dpkg-query -W -f='${Package}=${Version} ' \
       "g++-mingw-w64-$VW_DEB_ARCH-posix" "mingw-w64-$VW_DEB_ARCH-dev" \
-      "binutils-mingw-w64-$VW_DEB_ARCH" libz-mingw-w64-dev 2>/dev/null || true)"
+      "binutils-mingw-w64-$VW_DEB_ARCH" libz-mingw-w64-dev 2>/dev/null || true)" >"$memo"
   fi
-  printf '%s' "$VW_TOOLCHAIN_VERSION"
+  cat "$memo"
 }
 
 # The Debian version of a library's source: the candidate apt-get source would
 # fetch, or the installed googletest package.
-declare -A VW_VERSION_MEMO=()
 vw_source_version() {
-  local lib="$1" pkg="${VW_SRC_PKG[$1]}" version
-  if [[ -n "${VW_VERSION_MEMO[$lib]:-}" ]]; then
-    printf '%s' "${VW_VERSION_MEMO[$lib]}"
+  local lib="$1" pkg="${VW_SRC_PKG[$1]}" version memo="$VW_MEMO_DIR/version-$1"
+  if [[ -s "$memo" ]]; then
+    cat "$memo"
     return
   fi
   if [[ "$lib" == googletest ]]; then
@@ -112,7 +120,7 @@ vw_source_version() {
       grep -vxF -f <(cat "$VW_CACHE/src/$pkg.unavailable" 2>/dev/null; echo '') | vw_max_version)"
     [[ -n "$version" ]] || vw_die "no fetchable Debian source package $pkg"
   fi
-  VW_VERSION_MEMO[$lib]="$version"
+  printf '%s' "$version" >"$memo"
   printf '%s' "$version"
 }
 
@@ -134,16 +142,15 @@ vw_script_hash() {
   } | sha256sum | cut -c1-64
 }
 
-declare -A VW_KEY_MEMO=()
 vw_key() {
-  local lib="$1" dep deps_keys=""
-  if [[ -z "${VW_KEY_MEMO[$lib]:-}" ]]; then
+  local lib="$1" dep deps_keys="" memo="$VW_MEMO_DIR/key-$VW_ARCH-$1"
+  if [[ ! -s "$memo" ]]; then
     for dep in ${VW_DEPS[$lib]}; do deps_keys+="$dep=$(vw_key "$dep") "; done
-    VW_KEY_MEMO[$lib]="$(printf 'lib=%s\nsource=%s\ntoolchain=%s\narch=%s\nscript=%s\ndeps=%s\n' \
+    printf 'lib=%s\nsource=%s\ntoolchain=%s\narch=%s\nscript=%s\ndeps=%s\n' \
       "$lib" "$(vw_source_version "$lib")" "$(vw_toolchain_version)" "$VW_ARCH" \
-      "$(vw_script_hash "$lib")" "$deps_keys" | sha256sum | cut -c1-12)"
+      "$(vw_script_hash "$lib")" "$deps_keys" | sha256sum | cut -c1-12 | tr -d '\n' >"$memo"
   fi
-  printf '%s' "${VW_KEY_MEMO[$lib]}"
+  cat "$memo"
 }
 
 # The install prefix of a library for the current arch.
@@ -195,8 +202,7 @@ vw_fetch_source() {
       vw_log "the mirror lacks $pkg=$version; trying an older version"
       echo "$version" >>"$VW_CACHE/src/$pkg.unavailable"
       rm -rf "$tmp"
-      unset "VW_VERSION_MEMO[$lib]"
-      VW_KEY_MEMO=()
+      rm -f "$VW_MEMO_DIR/version-$lib" "$VW_MEMO_DIR"/key-*
       continue
     else
       tail -n 20 "$tmp/apt-source.log" >&2
