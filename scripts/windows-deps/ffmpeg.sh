@@ -2,7 +2,8 @@
 # FFmpeg 5.1 from Debian's source as shared DLLs with pkg-config files:
 # avformat with only the AVI muxer and the file protocol, avcodec with the
 # encoders the recorder's compressor table offers that need no outside
-# library, swscale and avutil. zlib (for the zlib, zmbv, png and flashsv
+# library and their decoders (the table lists only what can be played back),
+# swscale and avutil. zlib (for the zlib, zmbv, png and flashsv
 # encoders) is Debian's mingw one. LGPL: nothing here needs --enable-gpl.
 VW_LIB=ffmpeg
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -22,13 +23,16 @@ vw_build() {
     --disable-everything --disable-autodetect --enable-w32threads --enable-zlib \
     --disable-avdevice --disable-avfilter --disable-swresample --disable-postproc \
     --disable-network --enable-avformat --enable-avcodec --enable-swscale \
-    --enable-muxer=avi --enable-protocol=file --enable-encoder="$encoders"
+    --enable-muxer=avi --enable-protocol=file --enable-encoder="$encoders" \
+    --enable-decoder="$encoders"
   # configure quietly drops a component it cannot build; fail instead.
   local encoder config
   config="$(cat config.h config_components.h)"
   for encoder in "${ENCODERS[@]}"; do
     grep -q "^#define CONFIG_${encoder^^}_ENCODER 1" <<<"$config" ||
       { echo "encoder $encoder not enabled"; exit 1; }
+    grep -q "^#define CONFIG_${encoder^^}_DECODER 1" <<<"$config" ||
+      { echo "decoder $encoder not enabled"; exit 1; }
   done
   grep -q '^#define CONFIG_AVI_MUXER 1' <<<"$config"
   grep -q '^#define CONFIG_FILE_PROTOCOL 1' <<<"$config"
