@@ -13,6 +13,8 @@
 #endif
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -87,6 +89,34 @@ TEST_F(RouterBridgeWin, PortQueryGivesThePortTheRelayHolds) {
         EXPECT_TRUE(query.ok) << port;
         EXPECT_EQ(query.port, port);
     }
+}
+
+// The port the bridge reports is one the program can connect to: a loopback
+// phone listens, the relay hands out its port, and a connection is accepted.
+TEST_F(RouterBridgeWin, ThePortReachesALoopbackPhone) {
+    WSADATA wsa{};
+    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+    const SOCKET phone = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const SOCKET link = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    ::inet_pton(AF_INET, kRelayAddress, &address.sin_addr);
+    int length = sizeof(address);
+    ASSERT_EQ(::bind(phone, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(phone, 1), 0);
+    ASSERT_EQ(::getsockname(phone, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    SetRelayState(L"Port", ::ntohs(address.sin_port));
+
+    const RouterPortQuery query = QueryRouterPort();
+    ASSERT_TRUE(query.ok);
+    address.sin_port = ::htons(query.port);
+    EXPECT_EQ(::connect(link, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    const SOCKET accepted = ::accept(phone, nullptr, nullptr);
+    EXPECT_NE(accepted, INVALID_SOCKET);
+    if (accepted != INVALID_SOCKET) ::closesocket(accepted);
+    ::closesocket(link);
+    ::closesocket(phone);
+    ::WSACleanup();
 }
 
 TEST_F(RouterBridgeWin, BoxMethodReachesTheRelay) {

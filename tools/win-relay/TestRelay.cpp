@@ -7,6 +7,7 @@
 //
 //   velarix-test-relay /regserver     registers both classes and the type library
 //   velarix-test-relay /unregserver   removes them again
+//   velarix-test-relay /port N        sets the port the port object answers with
 //   velarix-test-relay -Embedding     what COM runs to serve the objects
 //
 // COM starts the server by itself, so a test hands it the port through the
@@ -331,6 +332,14 @@ int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && IsSwitch(argv[1], L"regserver")) return Register();
     if (argc >= 2 && IsSwitch(argv[1], L"unregserver")) return Unregister();
     if (argc >= 2 && IsSwitch(argv[1], L"Embedding")) return Serve();
-    std::fwprintf(stderr, L"usage: velarix-test-relay /regserver | /unregserver | -Embedding\n");
+    if (argc == 3 && IsSwitch(argv[1], L"port")) {
+        wchar_t* end = nullptr;
+        const unsigned long port = std::wcstoul(argv[2], &end, 10);
+        if (end == argv[2] || *end != L'\0' || port > 0xFFFF) return 2;
+        WriteState(kPortValue, static_cast<DWORD>(port));
+        return ReadState(kPortValue, port + 1) == port ? 0 : 1;
+    }
+    std::fwprintf(stderr,
+                  L"usage: velarix-test-relay /regserver | /unregserver | /port N | -Embedding\n");
     return 2;
 }
