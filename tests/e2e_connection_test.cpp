@@ -750,6 +750,22 @@ TEST_F(E2E, PeerCloseShowsTheReadyPage) {
     EXPECT_EQ(relay.Count(), 1u);
 }
 
+TEST_F(E2E, EveryFrameSentBeforeThePeerClosesIsApplied) {
+    ScriptedRelay& relay = StartRelay();
+    OpenWindow();
+    ASSERT_NO_FATAL_FAILURE(ConnectAndSync(relay));
+    // Far more decoding than one turn of the event loop may do, then a frame
+    // whose value shows it was the last one applied.
+    ByteVec bytes;
+    for (int i = 0; i < 300; ++i) bytes = Concat({bytes, Message(1, ZlibBombPayload(i % 5))});
+    bytes = Concat({bytes, Message(0, FrameRecord(1, {{5, ByteVec(208, 0x12)}}, 0, 0xBEEF))});
+    relay.Send(bytes);
+    relay.CloseLast();
+    ASSERT_TRUE(WaitUntil([&] { return !Link().IsOpen(); }, 30000));
+    EXPECT_EQ(Link().LastFrameValue(), 0xBEEFu);
+    EXPECT_EQ(Link().ConnectState(), 0);
+}
+
 TEST_F(E2E, FramingErrorsShowTheStatusPageAndTheLinkResyncs) {
     ScriptedRelay& relay = StartRelay();
     OpenWindow();
