@@ -672,6 +672,20 @@ TEST_F(E2E, ClipboardTravelsBothWays) {
     EXPECT_TRUE(relay.Unread().empty());
 }
 
+TEST_F(E2E, ClipboardTextsOfOneReadSetTheClipboardOnceWithTheLast) {
+    ScriptedRelay& relay = StartRelay();
+    OpenWindow();
+    ASSERT_NO_FATAL_FAILURE(ConnectAndSync(relay));
+    QSignalSpy changed(QApplication::clipboard(), &QClipboard::dataChanged);
+    relay.Send(Concat({Message(10, {0, 3, 'o', 'n', 'e'}), Message(10, {0, 3, 't', 'w', 'o'}),
+                       Message(10, {0, 4, 'l', 'a', 's', 't'})}));
+    ASSERT_EQ(relay.Barrier(), ByteVec{0x07});
+    ASSERT_TRUE(WaitUntil([&] { return changed.count() > 0; }));
+    QTest::qWait(50);
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("last"));
+}
+
 TEST_F(E2E, PhoneEventsRaiseTheWindowAndPingsAreAnswered) {
     ScriptedRelay& relay = StartRelay();
     OpenWindow();
