@@ -31,7 +31,7 @@ public:
     // over, and time. While the link is behind nothing more is read, so the
     // socket's buffer fills and TCP holds the phone back.
     static constexpr qint64 kBytesPerTurn = 64 * 1024;
-    static constexpr qint64 kMsPerTurn = 8;
+    static constexpr qint64 kMsPerTurn = 5;
     // What one call into the link may do (see CPhoneLink::OnReceive): about
     // one frame of a full screen, so the turn's clock is looked at often.
     static constexpr std::size_t kWorkPerCall = 256 * 1024;
