@@ -64,6 +64,6 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "xcb", 1);
     }
     const int result = Run(argc, argv);
-    velarix::test::Stop(server);
+    velarix::test::StopProcess(server);
     return result;
 }

@@ -52,7 +52,7 @@ inline pid_t StartXvfb(std::string& display) {
 }
 
 // Ends a process started by Spawn and waits for it.
-inline void Stop(pid_t pid) {
+inline void StopProcess(pid_t pid) {
     if (pid <= 0) return;
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);

@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
         ::testing::InitGoogleTest(&argc, argv);
         result = RUN_ALL_TESTS();
     }
-    Stop(manager);
-    Stop(server);
+    StopProcess(manager);
+    StopProcess(server);
     return result;
 }
