@@ -3,9 +3,11 @@
 // reads of sizes taken from the input, and one byte at a time; the views, the
 // screens and what the PC sent must come out the same.
 //
-// Input: byte 0 holds the number of read sizes less one (bits 0-2) and the
-// chunked link's partial-send size (bits 3-5); then one byte per read size
-// (size = byte + 1, used in turn); the rest is the stream.
+// Input: byte 0 holds the number of read sizes less one (bits 0-2), the
+// chunked link's partial-send size (bits 3-5) and its work budget per call
+// (bits 6-7: none, 1, 4096 or 300000); then one byte per read size (size =
+// byte + 1, used in turn); the rest is the stream. A link left behind by its
+// budget catches up before every other read, and after the last.
 //
 // A lost sync does not change that: the link searches the rest of the read at
 // once, so the cut matters nowhere.
@@ -36,7 +38,12 @@ struct Side {
         link.AttachTransport(transport);
     }
 
-    void Feed(Bytes read) { link.OnReceive(read); }
+    void Feed(Bytes read, std::size_t budget = CPhoneLink::kNoWorkLimit) {
+        link.OnReceive(read, budget);
+    }
+    void CatchUp(std::size_t budget) {
+        while (link.Behind()) link.ContinueInput(budget);
+    }
 
     RecordingTransport transport;
     RecordingView& view;
@@ -69,6 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) return 0;
     const std::size_t count = std::size_t{data[0] & 7u} + 1;
     const std::size_t partialSends = (data[0] >> 3) & 7u;
+    constexpr std::size_t kBudgets[] = {CPhoneLink::kNoWorkLimit, 1, 4096, 300000};
+    const std::size_t budget = kBudgets[data[0] >> 6];
     if (size < 1 + count) return 0;
     std::vector<std::size_t> sizes;
     for (std::size_t i = 0; i < count; ++i) sizes.push_back(std::size_t{data[1 + i]} + 1);
@@ -84,9 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Side chunked(partialSends, views[1]);
     for (std::size_t pos = 0, i = 0; pos < stream.size(); ++i) {
         const std::size_t n = std::min(sizes[i % sizes.size()], stream.size() - pos);
-        chunked.Feed(stream.subspan(pos, n));
+        chunked.Feed(stream.subspan(pos, n), budget);
+        if (i % 2 == 1) chunked.CatchUp(budget);
         pos += n;
     }
+    chunked.CatchUp(budget);
+    FUZZ_CHECK(!chunked.link.Behind());
 
     Side bytewise(1, views[2]);
     for (std::size_t pos = 0; pos < stream.size(); ++pos) bytewise.Feed(stream.subspan(pos, 1));

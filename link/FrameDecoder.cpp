@@ -81,6 +81,7 @@ void CPhoneLink::DecodeFrameMessage(PhoneMsg type, Bytes payload) {
                 ResetSync();
                 return;
             }
+            CountWork(inflated);
             DecodeFrameRecord(Bytes(inflateBuffer_.get(), inflated));
             break;
         }
@@ -106,6 +107,8 @@ void CPhoneLink::DecodeFrameRecord(Bytes record) {
     const std::span<std::uint32_t> screen = view_->ScreenPixels();
     if (screen.size() < kScreenPixels) return;
 
+    // Decoding writes about one screen pixel per record byte.
+    CountWork(record.size());
     const RecordDecode d = DecodeRecordLines(record, screen);
     if (d.flipClosed) flipClosed_ = *d.flipClosed;
     int minLine = d.minLine;
@@ -118,14 +121,19 @@ void CPhoneLink::DecodeFrameRecord(Bytes record) {
         maxLine = std::max(maxLine, kScreenHeight - 1);
     }
     if (d.frameValue) lastFrameValue_ = *d.frameValue;
-    if (minLine <= maxLine) view_->RepaintLines(0, minLine, kScreenWidth, maxLine);
+    if (minLine <= maxLine) {
+        CountWork(std::size_t(maxLine - minLine + 1) * kScreenWidth * sizeof(std::uint32_t));
+        view_->RepaintLines(0, minLine, kScreenWidth, maxLine);
+    }
 }
 
 void CPhoneLink::DecodeJpegFrame(Bytes payload) {
     if (!view_) return;
     const StripDecode d = DecodeJpegStrip(payload, view_->ScreenPixels());
     if (d.frameValue) lastFrameValue_ = *d.frameValue;
-    if (d.result == StripResult::Decoded) view_->RepaintLines(0, d.top, d.width, d.top + d.height);
+    if (d.result != StripResult::Decoded) return;
+    CountWork(std::size_t(d.width) * std::size_t(d.height) * sizeof(std::uint32_t) * 2);
+    view_->RepaintLines(0, d.top, d.width, d.top + d.height);
 }
 
 }  // namespace velarix

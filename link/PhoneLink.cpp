@@ -25,6 +25,7 @@ void CPhoneLink::AttachTransport(ILinkTransport& transport) {
     rxStart_ = 0;
     syncSearched_ = 0;
     pending_.clear();
+    behind_ = false;
 }
 
 void CPhoneLink::DropTransport() {
@@ -38,6 +39,7 @@ void CPhoneLink::DropTransport() {
         rxStart_ = 0;
         syncSearched_ = 0;
     }
+    behind_ = false;
     if (transport) transport->Close();
 }
 
@@ -54,7 +56,7 @@ void CPhoneLink::OnClose(SocketError /*error*/) {
     if (view_) view_->RefreshStatusPage();
 }
 
-void CPhoneLink::OnReceive(Bytes data) {
+void CPhoneLink::OnReceive(Bytes data, std::size_t workBudget) {
     if (!transport_) return;
     if (data.empty()) {
         ResetSync();
@@ -70,7 +72,12 @@ void CPhoneLink::OnReceive(Bytes data) {
         rxStart_ = 0;
     }
     rx_.insert(rx_.end(), data.begin(), data.end());
-    RunInput();
+    RunInput(workBudget);
+}
+
+void CPhoneLink::ContinueInput(std::size_t workBudget) {
+    if (!transport_ || processing_ || !behind_) return;
+    RunInput(workBudget);
 }
 
 void CPhoneLink::OnReceiveFailed() {
@@ -79,16 +86,21 @@ void CPhoneLink::OnReceiveFailed() {
     Close();
 }
 
-void CPhoneLink::RunInput() {
+void CPhoneLink::RunInput(std::size_t workBudget) {
     processing_ = true;
+    workBudget_ = workBudget;
+    workDone_ = 0;
+    behind_ = false;
     for (;;) {
         ProcessInput();
         if (!transport_ || pending_.empty()) break;
         rx_.insert(rx_.end(), pending_.begin(), pending_.end());
         pending_.clear();
+        if (behind_) break;
     }
     processing_ = false;
     if (!transport_) {
+        behind_ = false;
         rx_.clear();
         rxStart_ = 0;
         syncSearched_ = 0;
@@ -169,7 +181,7 @@ void CPhoneLink::ProcessInput() {
     // unseen until the phone sends something else. Every round either
     // consumes a pattern or ends the pass, so the loop ends.
     while (transport_) {
-        if (!synced_ && !SearchSync()) return;
+        if (!synced_ && (BudgetSpent() || !SearchSync())) return;
         ProcessMessages();
         if (synced_) return;
     }
@@ -199,6 +211,8 @@ bool CPhoneLink::SearchSync() {
         return false;
     }
     syncSearched_ = 0;
+    // A sync costs the view a new screen and three sends.
+    CountWork(kSyncWork);
     const std::size_t patternEnd =
         static_cast<std::size_t>(found - rx_.data()) + kSyncPattern.size();
 
@@ -215,6 +229,13 @@ bool CPhoneLink::SearchSync() {
     return synced_;
 }
 
+bool CPhoneLink::BudgetSpent() {
+    // Something is done in every call, so input always moves on.
+    if (workDone_ == 0 || workDone_ < workBudget_) return false;
+    behind_ = true;
+    return true;
+}
+
 void CPhoneLink::ProcessMessages() {
     while (transport_ && synced_ && RxCount() > 4) {
         const std::uint8_t* msg = rx_.data() + rxStart_;
@@ -225,6 +246,8 @@ void CPhoneLink::ProcessMessages() {
             return;
         }
         if (length > RxCount()) return;
+        if (BudgetSpent()) return;
+        CountWork(length);
         Dispatch(Bytes(msg + 4, length - 4));
         if (!transport_ || !synced_) return;
         rxStart_ += length;

@@ -45,7 +45,19 @@ public:
 
     // Received bytes, as the socket adapter read them. An empty block means
     // the socket reported data but had none: the peer has closed.
-    void OnReceive(Bytes data);
+    //
+    // `workBudget` bounds what one call does, counted in message bytes taken
+    // plus frame bytes inflated and screen bytes decoded: a few hundred bytes
+    // of compressed frames can make a megabyte of work. Once it is spent the
+    // link stops between two messages and keeps the rest, Behind() turns
+    // true, and ContinueInput() goes on from there (in a later turn of the
+    // caller's loop). At least one message is handled per call.
+    void OnReceive(Bytes data, std::size_t workBudget = kNoWorkLimit);
+    // Goes on with input left by a spent budget; nothing when not Behind().
+    void ContinueInput(std::size_t workBudget = kNoWorkLimit);
+    // Whole messages may be waiting because a budget ran out.
+    bool Behind() const { return behind_; }
+    static constexpr std::size_t kNoWorkLimit = static_cast<std::size_t>(-1);
     // A read on the socket failed.
     void OnReceiveFailed();
     // The peer closed the connection (or the socket layer did).
@@ -93,7 +105,13 @@ protected:
 private:
     bool SearchSync();
     void ProcessMessages();
-    void RunInput();
+    void RunInput(std::size_t workBudget);
+    // Adds to the work done in this call.
+    void CountWork(std::size_t bytes) { workDone_ += bytes; }
+    // True (and the link behind) once this call's budget is spent.
+    bool BudgetSpent();
+    // What a sync counts for against the budget.
+    static constexpr std::size_t kSyncWork = 16 * 1024;
 
     void DecodeFrameMessage(PhoneMsg type, Bytes payload);
     void DecodeFrameRecord(Bytes record);
@@ -114,6 +132,10 @@ private:
     // message being handled never moves under its handler.
     std::vector<std::uint8_t> pending_;
     bool processing_ = false;
+    // The budget of the current call, and the work done so far in it.
+    std::size_t workBudget_ = kNoWorkLimit;
+    std::size_t workDone_ = 0;
+    bool behind_ = false;
 
     // Output of uncompress for one frame record; allocated at the first
     // compressed record, then reused.

@@ -129,6 +129,19 @@ const std::vector<HostileScenario>& HostileScenarios() {
              return Concat(
                  {Message(2, JpegPayload(0, 1, JpegScanBomb(kMaxMessageLength - 16))), Ending()});
          }},
+        // 4 MB of compressed frames, every one inflating to the link's whole
+        // buffer of lines over the full screen, in all five pixel modes.
+        {"zlib_bomb_flood",
+         [] {
+             std::vector<ByteVec> bombs;
+             for (int mode = 0; mode < 5; ++mode)
+                 bombs.push_back(Message(static_cast<std::uint8_t>(PhoneMsg::FrameZlib),
+                                         ZlibBombPayload(mode)));
+             ByteVec out;
+             for (std::size_t i = 0; out.size() < 4 * 1024 * 1024; ++i)
+                 out.insert(out.end(), bombs[i % 5].begin(), bombs[i % 5].end());
+             return Concat({out, Ending()});
+         }},
         // A Ping, one byte a second.
         {"slow_loris", [] { return Ping(); }, 1000},
     };

@@ -79,6 +79,23 @@ ByteVec Deflate(const ByteVec& data, int level) {
     return out;
 }
 
+ByteVec ZlibBombPayload(int mode) {
+    // Every byte of the lines is 1, so line 257 of 0x01 pixels repeats until
+    // the buffer is full; lines 0 and 319 first stretch the band over the
+    // whole screen.
+    const ByteVec pixels(LineBytes(mode), 0x01);
+    std::vector<LineRecord> lines = {{0, pixels}, {kScreenHeight - 1, pixels}};
+    // Room for the header, the end marker, the flip byte and the frame value.
+    const std::size_t room = kInflateCapacity - 5 - 2 - 1 - 4;
+    for (std::size_t used = 2 * (2 + pixels.size()); used + 2 + pixels.size() <= room;
+         used += 2 + pixels.size())
+        lines.push_back({0x0101, pixels});
+    lines.push_back({0xFFFF, {}});
+    ByteVec record = FrameRecord(std::uint8_t(mode), lines, 0, 1);
+    record.resize(kInflateCapacity);
+    return Deflate(record, 9);
+}
+
 ByteVec EncodeJpeg(const std::vector<std::uint32_t>& pixels, int width, int height, int quality,
                    bool greyscale, int extraFlags) {
     struct Unload {

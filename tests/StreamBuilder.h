@@ -36,6 +36,10 @@ ByteVec FrameRecord(std::uint8_t mode, const std::vector<LineRecord>& lines,
                     std::optional<std::uint32_t> frameValue = std::nullopt, int width = 208,
                     int height = 320);
 ByteVec Deflate(const ByteVec& data, int level = 6);
+// A frame record that fills the link's whole inflate buffer with line records
+// (the first two the top and the bottom line, so its band is the full
+// screen), compressed at level 9: a few hundred bytes on the wire.
+ByteVec ZlibBombPayload(int mode);
 
 // A JPEG of `pixels` (0x00RRGGBB, top row first) encoded by FreeImage;
 // `extraFlags` adds FreeImage save flags such as JPEG_PROGRESSIVE.

@@ -12,7 +12,9 @@ namespace {
 class Responsiveness : public ::testing::TestWithParam<HostileScenario> {};
 
 TEST_P(Responsiveness, SurvivesLeavesFilesAloneAndReconnects) {
-    const HostileRun run = PlayHostile(GetParam(), 30000);
+    // The wait is long for a sanitizer build, which takes half a minute and
+    // more over the 4 MB of zlib bombs.
+    const HostileRun run = PlayHostile(GetParam(), 180000);
     EXPECT_TRUE(run.answered) << run.detail;
     EXPECT_TRUE(run.settingsUntouched) << run.detail;
     EXPECT_TRUE(run.reconnected) << run.detail;

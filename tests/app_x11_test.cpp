@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "PrivateXvfb.h"
 #include "app/CAboutBox.h"
 #include "app/CMainFrame.h"
 #include "app/CViewerApp.h"
@@ -137,20 +138,6 @@ bool OnPath(const char* program) {
     return !QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty();
 }
 
-pid_t Spawn(const std::vector<const char*>& argv) {
-    const pid_t pid = ::fork();
-    if (pid != 0) return pid;
-    const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, 0);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    std::vector<char*> args;
-    for (const char* a : argv) args.push_back(const_cast<char*>(a));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-}
-
 // Openbox on the display; its pid once it manages windows, or -1. A freshly
 // started server sometimes turns the first one away, so it gets a few tries.
 pid_t StartWindowManager() {
@@ -172,28 +159,6 @@ pid_t StartWindowManager() {
             ::waitpid(pid, nullptr, 0);
         }
         ::usleep(200 * 1000);
-    }
-    return -1;
-}
-
-// A private display; the server's pid, or -1 when none could be started.
-pid_t StartXvfb(std::string& display) {
-    for (int n = 91; n < 160; ++n) {
-        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-        const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-        if (std::filesystem::exists(socket) || std::filesystem::exists(lock)) continue;
-        display = ":" + std::to_string(n);
-        const pid_t pid =
-            Spawn({"Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        if (pid < 0) return -1;
-        for (int i = 0; i < 100; ++i) {
-            if (std::filesystem::exists(socket)) return pid;
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) break;  // taken meanwhile
-            ::usleep(100 * 1000);
-        }
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
     }
     return -1;
 }
@@ -227,13 +192,7 @@ int main(int argc, char** argv) {
         ::testing::InitGoogleTest(&argc, argv);
         result = RUN_ALL_TESTS();
     }
-    if (manager > 0) {
-        ::kill(manager, SIGTERM);
-        ::waitpid(manager, nullptr, 0);
-    }
-    if (server > 0) {
-        ::kill(server, SIGTERM);
-        ::waitpid(server, nullptr, 0);
-    }
+    StopProcess(manager);
+    StopProcess(server);
     return result;
 }

@@ -672,6 +672,20 @@ TEST_F(E2E, ClipboardTravelsBothWays) {
     EXPECT_TRUE(relay.Unread().empty());
 }
 
+TEST_F(E2E, ClipboardTextsOfOneReadSetTheClipboardOnceWithTheLast) {
+    ScriptedRelay& relay = StartRelay();
+    OpenWindow();
+    ASSERT_NO_FATAL_FAILURE(ConnectAndSync(relay));
+    QSignalSpy changed(QApplication::clipboard(), &QClipboard::dataChanged);
+    relay.Send(Concat({Message(10, {0, 3, 'o', 'n', 'e'}), Message(10, {0, 3, 't', 'w', 'o'}),
+                       Message(10, {0, 4, 'l', 'a', 's', 't'})}));
+    ASSERT_EQ(relay.Barrier(), ByteVec{0x07});
+    ASSERT_TRUE(WaitUntil([&] { return changed.count() > 0; }));
+    QTest::qWait(50);
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("last"));
+}
+
 TEST_F(E2E, PhoneEventsRaiseTheWindowAndPingsAreAnswered) {
     ScriptedRelay& relay = StartRelay();
     OpenWindow();
@@ -748,6 +762,22 @@ TEST_F(E2E, PeerCloseShowsTheReadyPage) {
     EXPECT_EQ(Core().ActiveLink(), nullptr);
     EXPECT_EQ(Link().ConnectState(), 0);
     EXPECT_EQ(relay.Count(), 1u);
+}
+
+TEST_F(E2E, EveryFrameSentBeforeThePeerClosesIsApplied) {
+    ScriptedRelay& relay = StartRelay();
+    OpenWindow();
+    ASSERT_NO_FATAL_FAILURE(ConnectAndSync(relay));
+    // Far more decoding than one turn of the event loop may do, then a frame
+    // whose value shows it was the last one applied.
+    ByteVec bytes;
+    for (int i = 0; i < 300; ++i) bytes = Concat({bytes, Message(1, ZlibBombPayload(i % 5))});
+    bytes = Concat({bytes, Message(0, FrameRecord(1, {{5, ByteVec(208, 0x12)}}, 0, 0xBEEF))});
+    relay.Send(bytes);
+    relay.CloseLast();
+    ASSERT_TRUE(WaitUntil([&] { return !Link().IsOpen(); }, 30000));
+    EXPECT_EQ(Link().LastFrameValue(), 0xBEEFu);
+    EXPECT_EQ(Link().ConnectState(), 0);
 }
 
 TEST_F(E2E, FramingErrorsShowTheStatusPageAndTheLinkResyncs) {

@@ -198,5 +198,71 @@ TEST(MessageLoop, IgnoredTypesAreConsumedWithoutEffect) {
     EXPECT_EQ(h.view.events, (std::vector<std::string>{"synced"}));
 }
 
+// A few hundred bytes of compressed frame make a megabyte of work: with a
+// budget the link stops between messages, and ContinueInput goes on in order.
+ByteVec Bombs(int count) {
+    ByteVec out;
+    for (int i = 0; i < count; ++i) out = Concat({out, Message(1, ZlibBombPayload(i % 5))});
+    return out;
+}
+
+TEST(WorkBudget, BombsAreHandledAFewPerCallInOrderWithThePingAnsweredLast) {
+    const ByteVec stream = Concat({Bombs(12), Message(7), Message(128, Be32(5))});
+    Harness reference;
+    reference.Feed(Concat({SyncBytes(), stream}));
+    const struct {
+        std::size_t budget, split, mostPerCall;
+    } cases[] = {
+        {1, stream.size(), 1},  // one message per call
+        {256 * 1024, stream.size(), 1},
+        {2 * 1024 * 1024, stream.size(), 3},
+        {256 * 1024, 1000, 1},  // more input arrives while the link is behind
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.budget);
+        SCOPED_TRACE(c.split);
+        Harness h;
+        h.Feed(SyncBytes());
+        h.transport.TakeSent();
+        h.link.OnReceive(Bytes(stream).first(c.split), c.budget);
+        EXPECT_TRUE(h.link.Behind());
+        EXPECT_LE(h.view.repaints.size(), c.mostPerCall);
+        if (c.split < stream.size()) {
+            h.link.OnReceive(Bytes(stream).subspan(c.split), c.budget);
+            EXPECT_LE(h.view.repaints.size(), 2 * c.mostPerCall);
+        }
+        // The Ping waits for every frame before it.
+        for (int calls = 0; h.link.Behind() && calls < 100; ++calls) {
+            EXPECT_TRUE(h.transport.sent.empty() || h.view.repaints.size() == 12);
+            const std::size_t before = h.view.repaints.size();
+            h.link.ContinueInput(c.budget);
+            EXPECT_LE(h.view.repaints.size() - before, c.mostPerCall);
+        }
+        EXPECT_EQ(h.view.repaints.size(), 12u);
+        EXPECT_EQ(h.transport.sent, kPingReply);
+        EXPECT_EQ(h.view.statusValues, (std::vector<std::uint32_t>{5}));
+        EXPECT_EQ(h.view.screen, reference.view.screen);
+        EXPECT_EQ(h.view.repaints, reference.view.repaints);
+    }
+}
+
+TEST(WorkBudget, ASyncBeforeEveryBombDoesNotRenewTheBudgetAndACloseDropsTheRest) {
+    // Each bomb follows a fresh sync and loses it again with a bad length.
+    ByteVec stream;
+    for (int i = 0; i < 10; ++i) stream = Concat({stream, SyncBytes(), Bombs(1), Be32(~0u)});
+    Harness h;
+    h.link.OnReceive(stream, 1);
+    ASSERT_LE(h.view.repaints.size(), 1u);
+    while (h.view.repaints.size() < 5) {
+        const std::size_t before = h.view.repaints.size();
+        ASSERT_TRUE(h.link.Behind());
+        h.link.ContinueInput(1);
+        ASSERT_LE(h.view.repaints.size(), before + 1);
+    }
+    h.link.Close();
+    EXPECT_FALSE(h.link.Behind());
+    EXPECT_EQ(h.link.RxCount(), 0u);
+}
+
 }  // namespace
 }  // namespace velarix::test

@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QWheelEvent>
 #include <filesystem>
+#include <utility>
 
 #include "capture/ScreenshotDialog.h"
 #include "capture/Screenshots.h"
@@ -118,6 +119,8 @@ CChildView::CChildView(SettingsStore settings, QWidget* parent)
 CChildView::~CChildView() {
     // The frame is half gone when its children go: nothing reaches it now.
     blockSignals(true);
+    // The phone's last text stays on the clipboard.
+    ApplyPhoneClipboard();
     // A running or paused recording is finished, so the file stays playable.
     recorder_.StopRecording();
     for (QTimer* t : timers_)
@@ -546,6 +549,8 @@ void CChildView::BringToFront() {
 }
 
 std::optional<std::string> CChildView::ClipboardText() {
+    // A text the phone sent in this turn is the clipboard's by now.
+    ApplyPhoneClipboard();
     const QMimeData* mime = QApplication::clipboard()->mimeData();
     if (!mime || !mime->hasText()) return std::nullopt;
     // The phone's text is 8-bit: Windows-1252, with '?' for what it cannot
@@ -559,7 +564,17 @@ std::optional<std::string> CChildView::ClipboardText() {
 }
 
 void CChildView::SetClipboardText(const std::string& phoneText) {
-    const std::u16string text = Cp1252ToUtf16(phoneText);
+    // Setting the clipboard is a round trip to the X server. Texts that come
+    // in one turn of the event loop would replace each other at once, so
+    // only the last of them is set, when the turn is over.
+    const bool queued = phoneClipboard_.has_value();
+    phoneClipboard_ = phoneText;
+    if (!queued) QTimer::singleShot(0, this, [this] { ApplyPhoneClipboard(); });
+}
+
+void CChildView::ApplyPhoneClipboard() {
+    if (!phoneClipboard_) return;
+    const std::u16string text = Cp1252ToUtf16(*std::exchange(phoneClipboard_, std::nullopt));
     QApplication::clipboard()->setText(QString::fromUtf16(text.data(), qsizetype(text.size())));
 }
 

@@ -154,6 +154,8 @@ private:
     void OnTimer(int id);
     void OnConnectDone(SocketError error);
     void UpdateScreenImage(int firstLine, int lastLine);
+    // Puts the phone's latest text on the clipboard, if one is waiting.
+    void ApplyPhoneClipboard();
     // Says where the recording went once it has ended.
     void AnnounceRecording(bool wasActive);
 
@@ -171,7 +173,9 @@ private:
     AviErrorHook aviErrorHook_;
     ReplaceQuestionHook replaceHook_;
     bool raisedThisTurn_ = false;  // BringToFront ran in this turn of the event loop
-    std::string recordingName_;    // the file of the current or last recording
+    // The phone's latest clipboard text, until the turn it came in is over.
+    std::optional<std::string> phoneClipboard_;
+    std::string recordingName_;  // the file of the current or last recording
     QFileSystemWatcher* portWatcher_ = nullptr;
 };
 

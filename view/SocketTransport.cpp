@@ -1,6 +1,8 @@
 #include "view/SocketTransport.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
+#include <QTimer>
 
 namespace velarix {
 
@@ -23,6 +25,7 @@ SocketTransport::SocketTransport(CRelayLink& link, std::function<void(SocketErro
       link_(link),
       onConnectDone_(std::move(onConnectDone)),
       socket_(new QTcpSocket(this)) {
+    socket_->setReadBufferSize(kReadBufferSize);
     connect(socket_, &QTcpSocket::connected, this, [this] {
         connected_ = true;
         socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -64,19 +67,50 @@ void SocketTransport::Close() {
 }
 
 void SocketTransport::OnReadyRead() {
-    while (!closedByUs_ && socket_->bytesAvailable() > 0) {
-        const QByteArray data = socket_->read(64 * 1024);
-        if (data.isEmpty()) break;
-        link_.OnReceive(Bytes(reinterpret_cast<const std::uint8_t*>(data.constData()),
-                              static_cast<std::size_t>(data.size())));
+    // Bytes that arrive while the link is behind wait for the queued turn.
+    if (!feedQueued_) FeedLink();
+}
+
+void SocketTransport::FeedLink() {
+    feedQueued_ = false;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 handed = 0;
+    while (!closedByUs_) {
+        if (link_.Behind()) {
+            link_.ContinueInput(kWorkPerCall);
+        } else {
+            if (handed >= kBytesPerTurn || socket_->bytesAvailable() <= 0) break;
+            const QByteArray data = socket_->read(kBytesPerTurn - handed);
+            if (data.isEmpty()) break;
+            handed += data.size();
+            link_.OnReceive(Bytes(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                                  static_cast<std::size_t>(data.size())),
+                            kWorkPerCall);
+        }
+        if (clock.elapsed() >= kMsPerTurn) break;
+    }
+    if (closedByUs_) return;
+    if (link_.Behind() || socket_->bytesAvailable() > 0) {
+        feedQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+            if (feedQueued_) FeedLink();
+        });
+        return;
+    }
+    if (peerClosed_) {
+        closedByUs_ = true;
+        Detach();
+        link_.OnClose(SocketError::ConnectionAborted);
     }
 }
 
 void SocketTransport::OnDisconnected() {
     if (closedByUs_) return;
-    closedByUs_ = true;
-    Detach();
-    link_.OnClose(SocketError::ConnectionAborted);
+    // What the phone sent before it closed is handled first, in turns as
+    // ever; the link hears of the close after the last of it.
+    peerClosed_ = true;
+    if (!feedQueued_) FeedLink();
 }
 
 void SocketTransport::OnError(QAbstractSocket::SocketError error) {
