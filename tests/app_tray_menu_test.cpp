@@ -19,9 +19,9 @@
 #include "app/CAboutBox.h"
 #include "app/CIconMenu.h"
 #include "app/CTrayIcon.h"
-#include "app/CommandIds.h"
 #include "app/CommandTarget.h"
 #include "app/Icons.h"
+#include "view/CommandIds.h"
 
 namespace velarix {
 namespace {
