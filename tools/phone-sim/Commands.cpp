@@ -95,14 +95,15 @@ std::optional<Command> ParseCommand(std::string_view line, std::string* error) {
         if (error) *error = std::move(why);
         return std::nullopt;
     };
+    const std::string quotedWord = std::string("'").append(word).append("'");
     const auto simple = [&](CommandKind kind) -> std::optional<Command> {
-        if (!rest.empty()) return fail("'" + std::string(word) + "' takes no argument");
+        if (!rest.empty()) return fail(quotedWord + " takes no argument");
         return Command{kind, 0, false, {}};
     };
     const auto numbered = [&](CommandKind kind, std::uint32_t max) -> std::optional<Command> {
         const auto n = ParseNumber(rest);
         if (!n || *n > max) {
-            return fail("'" + std::string(word) + "' needs a number up to " + std::to_string(max));
+            return fail(quotedWord + " needs a number up to " + std::to_string(max));
         }
         return Command{kind, *n, false, {}};
     };
@@ -110,8 +111,7 @@ std::optional<Command> ParseCommand(std::string_view line, std::string* error) {
                            std::string_view no) -> std::optional<Command> {
         if (rest == yes) return Command{kind, 0, true, {}};
         if (rest == no) return Command{kind, 0, false, {}};
-        return fail("'" + std::string(word) + "' needs " + std::string(yes) + " or " +
-                    std::string(no));
+        return fail(quotedWord + " needs " + std::string(yes) + " or " + std::string(no));
     };
 
     if (word == "call") return simple(CommandKind::kCall);
