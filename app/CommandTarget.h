@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "app/CommandIds.h"
+#include "view/CommandIds.h"
 
 namespace velarix {
 

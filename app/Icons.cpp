@@ -13,7 +13,7 @@
 #include <array>
 #include <cmath>
 
-#include "app/CommandIds.h"
+#include "view/CommandIds.h"
 
 namespace velarix {
 namespace {

@@ -8,7 +8,9 @@ int main(int argc, char** argv) {
     // mRouter's objects and the status page's browser need COM on Windows,
     // before the main frame exists; elsewhere this does nothing.
     velarix::ComInit com;
+    velarix::DisplayOpening opening;
     velarix::CViewerApp app(argc, argv);
+    opening.Release();
     if (const auto exitCode = velarix::HandleCommandLine(app.arguments())) return *exitCode;
     if (!app.InitInstance()) return 1;
     return app.ExitInstance(app.exec());

@@ -209,13 +209,12 @@ std::optional<JpegFrameHeader> ParseJpegFrameHeader(Bytes jpeg, std::vector<std:
     const std::uint8_t* p = jpeg.data();
     if (size < 4 || p[0] != 0xFF || p[1] != kMarkerSoi) return std::nullopt;
     if (clean) {
-        clean->clear();
+        clean->assign(p, p + 2);  // SOI
         clean->reserve(size);
     }
     const auto keep = [clean, p](std::size_t from, std::size_t to) {
         if (clean) clean->insert(clean->end(), p + from, p + to);
     };
-    keep(0, 2);
     std::optional<JpegFrameHeader> header;
     int scans = 0;
     ScanBudget budget;

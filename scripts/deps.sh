@@ -1,4 +1,5 @@
-# Debian packages the build and the tests need; sourced by scripts/test.
+# Debian packages the build and the tests need, and the flags Debian builds
+# with; sourced by scripts/test, scripts/package and scripts/run.
 VELARIX_PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   zlib1g-dev libfreeimage-dev
@@ -33,4 +34,19 @@ velarix_ensure_packages() {
   echo "== Installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq </dev/null && apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+}
+
+# The flags Debian builds its packages with (-O2, _FORTIFY_SOURCE=2, the stack
+# protector, relro and bindnow), one CMake cache argument a line. The scripts
+# configure `build` with them, so the package is built as it was tested and no
+# script makes the next one rebuild everything. Run from the repository root:
+# the prefix map makes paths in the binaries relative to it.
+velarix_debian_flags() {
+  local cppflags cflags cxxflags ldflags
+  cppflags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS)
+  cflags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CFLAGS)
+  cxxflags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)
+  ldflags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS)
+  printf '%s\n' "-DCMAKE_C_FLAGS=$cflags $cppflags" "-DCMAKE_CXX_FLAGS=$cxxflags $cppflags" \
+    "-DCMAKE_EXE_LINKER_FLAGS=$ldflags" "-DCMAKE_SHARED_LINKER_FLAGS=$ldflags"
 }

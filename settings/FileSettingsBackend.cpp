@@ -209,7 +209,8 @@ std::string LockTarget(const std::string& path, UniqueFd& lock) {
 // `<file>.oversize`, `<file>.oversize.1`, ...: an earlier copy is never replaced.
 bool SetAside(const std::string& path) {
     for (int n = 0; n < 1000; ++n) {
-        const std::string name = path + ".oversize" + (n == 0 ? "" : "." + std::to_string(n));
+        std::string name = path + ".oversize";
+        if (n > 0) name.append(".").append(std::to_string(n));
         if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) == 0) {
             return true;
         }

@@ -357,7 +357,7 @@ std::string UpdateContent(std::string_view content, std::string_view section, st
         // Kept for whoever looks at the file, but as a comment: once it had a
         // line end it would read as a value, possibly a wrong one.
         const bool blank = Trim(*split.unterminated).empty();
-        emit(blank ? std::string() : "#" + std::string(*split.unterminated));
+        emit(blank ? std::string() : std::string("#").append(*split.unterminated));
     }
     if (matches.empty() && !blockEnd) {
         if (lines.empty() && !split.unterminated) {
@@ -365,7 +365,7 @@ std::string UpdateContent(std::string_view content, std::string_view section, st
         } else if (!lastBlank) {
             emit({});
         }
-        emit("[" + EncodeName(section) + "]");
+        emit(std::string("[").append(EncodeName(section)).append("]"));
         emit(newLine);
     }
     return out;

@@ -11,10 +11,10 @@
 
 #include "LoopbackRelay.h"
 #include "app/CMainFrame.h"
-#include "app/CommandIds.h"
 #include "settings/FileSettingsBackend.h"
 #include "status/CHtmlCtrl.h"
 #include "view/CChildView.h"
+#include "view/CommandIds.h"
 
 namespace velarix::test {
 namespace {

@@ -8,9 +8,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QStatusBar>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -381,6 +384,50 @@ TEST(ViewRecording, AddedExtensionNeverReplacesAFileWithoutAYes) {
             << c.chosen;
         r.view()->StopRecording();
     }
+    fs::remove_all(dir);
+}
+
+// Answers the next file dialog the view opens: notes the name it offers, then
+// accepts `typed` as a user would, or cancels when that is empty.
+void AnswerNextFileDialog(const QString& typed, QString& offered) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, typed, &offered] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        poll->deleteLater();
+        poll->stop();
+        auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(edit, nullptr);
+        offered = edit->text();
+        if (typed.isEmpty()) return dialog->reject();
+        edit->setText(typed);
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    poll->start(10);
+}
+
+// Through the real dialog: a name typed without an extension is stored as
+// typed, so the next start offers no name; the file written ends in ".avi".
+TEST(ViewRecording, RealDialogAddsNoExtension) {
+    const fs::path dir = fs::temp_directory_path() / "velarix-dialog-test";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    Rig r;
+    r.Sync();
+    r.view()->SetVideoDialogHook(nullptr);
+    QString offered = QStringLiteral("<no dialog>");
+    AnswerNextFileDialog(QString::fromStdString((dir / "clip").string()), offered);
+    r.Run(cmd::kStartRecording);
+    EXPECT_EQ(offered.toStdString(), "");
+    EXPECT_EQ(r.writer.fileName, (dir / "clip.avi").string());
+    EXPECT_EQ(r.backend->ReadString("AVI", "Last"), (dir / "clip").string());
+    r.Run(cmd::kStopRecording);
+
+    offered = QStringLiteral("<no dialog>");
+    AnswerNextFileDialog({}, offered);
+    r.Run(cmd::kStartRecording);
+    EXPECT_EQ(offered.toStdString(), "");
+    EXPECT_EQ(r.view()->RecordState(), kRecordIdle);
     fs::remove_all(dir);
 }
 

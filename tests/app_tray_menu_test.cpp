@@ -19,9 +19,9 @@
 #include "app/CAboutBox.h"
 #include "app/CIconMenu.h"
 #include "app/CTrayIcon.h"
-#include "app/CommandIds.h"
 #include "app/CommandTarget.h"
 #include "app/Icons.h"
+#include "view/CommandIds.h"
 
 namespace velarix {
 namespace {
@@ -113,13 +113,15 @@ TEST(TrayIconState, RefusedCallLeavesTheIconNotShown) {
 
 TEST(TrayIconState, NoTooltipAndGivenTipsAreCut) {
     CTrayIcon tray(cmd::kIconTray);
-    ASSERT_TRUE(tray.ShowIcon(cmd::kIconTray));
-    EXPECT_TRUE(tray.ToolTip().isEmpty());
-    EXPECT_TRUE(tray.SystemTrayIcon()->toolTip().isEmpty());
-
     ASSERT_TRUE(tray.UpdateIcon(IconForResource(cmd::kIconTray), QString(200, u'x')));
     EXPECT_EQ(tray.ToolTip().size(), CTrayIcon::kMaxTipLength);
     EXPECT_EQ(tray.SystemTrayIcon()->toolTip(), tray.ToolTip());
+
+    // Showing the icon by its number takes the tip of that number, which the
+    // program does not have: the given tip goes and none is shown.
+    ASSERT_TRUE(tray.ShowIcon(cmd::kIconTray));
+    EXPECT_TRUE(tray.ToolTip().isEmpty());
+    EXPECT_TRUE(tray.SystemTrayIcon()->toolTip().isEmpty());
 }
 
 // ---- Tray icon: mouse events ----

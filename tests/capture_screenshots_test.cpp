@@ -114,6 +114,7 @@ int LargestDifference(const std::string& path, const std::vector<std::uint32_t>&
 // Format table and path splitting
 
 TEST(ImageFormatTable, FilterListsTheRowsInOrder) {
+    EXPECT_EQ(kImageFilter, "BMP (*.bmp)|*.bmp|JPEG (*.jpg)|*.jpg|PNG (*.png)|*.png||");
     std::string filter;
     for (const ImageFormat& row : kImageFormats) {
         filter.append(row.dialogType).append("|").append(row.pattern).append("|");

@@ -119,10 +119,23 @@ TEST(CodecTableEnumeration, LookupGivesUpOnAnEnumerationThatDoesNotEnd) {
 }
 
 TEST(CodecTableEnumeration, TableDestroyedWhileEnumeratingStopsItsWorker) {
-    auto table = std::make_unique<CodecTable>();
+    // A slow walk over the encoders, so the table goes while its worker is busy.
+    std::atomic<int> calls{0};
+    std::atomic<bool> inWorker{false};
+    auto table = std::make_unique<CodecTable>([&](std::string_view) {
+        inWorker = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ++calls;
+        inWorker = false;
+        return true;
+    });
     table->StartEnumeration();
+    while (calls.load() == 0) std::this_thread::yield();
     table.reset();  // joins: no worker writes into freed memory
-    SUCCEED();
+    EXPECT_FALSE(inWorker.load());
+    const int callsAtReset = calls.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(calls.load(), callsAtReset);
 }
 
 // --- Options for the configure dialog ---------------------------------------------

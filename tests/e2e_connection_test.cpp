@@ -1227,11 +1227,12 @@ TEST_F(E2E, SimulatorClipboardEventsPingsAndBye) {
     // The phone's pings are answered.
     ASSERT_TRUE(sim_->WaitForLog("<- PingReply")) << sim_->Log().toStdString();
 
-    // Phone to PC.
-    sim_->Command("clip text from the phone");
+    // Phone to PC, in the phone's code page.
+    sim_->Command("clip text from the phone: 5 €, café");
     ASSERT_TRUE(WaitUntil([&] {
-        return QApplication::clipboard()->text() == QStringLiteral("text from the phone");
-    }));
+        return QApplication::clipboard()->text() ==
+               QStringLiteral("text from the phone: 5 €, café");
+    })) << QApplication::clipboard()->text().toStdString();
     // PC to phone, and back again on request.
     QApplication::clipboard()->setText(QStringLiteral("from the PC"));
     frame_->OnCommand(cmd::kPasteToPhoneClipboard);

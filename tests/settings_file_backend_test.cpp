@@ -108,11 +108,12 @@ TEST_F(FileBackendTest, UnusualStringsRoundTrip) {
         "str:\"looks like a value\"",
     };
     FileSettingsBackend backend(path_);
+    const auto key = [](std::size_t i) { return std::string("v").append(std::to_string(i)); };
     for (std::size_t i = 0; i < values.size(); ++i) {
-        backend.WriteString("Strings", "v" + std::to_string(i), values[i]);
+        backend.WriteString("Strings", key(i), values[i]);
     }
     for (std::size_t i = 0; i < values.size(); ++i) {
-        EXPECT_EQ(backend.ReadString("Strings", "v" + std::to_string(i)), values[i]) << i;
+        EXPECT_EQ(backend.ReadString("Strings", key(i)), values[i]) << i;
     }
 }
 
@@ -354,7 +355,10 @@ constexpr int kWriters = 6;
 constexpr int kKeysPerWriter = 25;
 
 std::string WriterKey(int writer, int index) {
-    return "w" + std::to_string(writer) + "-" + std::to_string(index);
+    return std::string("w")
+        .append(std::to_string(writer))
+        .append("-")
+        .append(std::to_string(index));
 }
 
 std::uint32_t WriterValue(int writer, int index) {

@@ -390,16 +390,34 @@ TEST_F(RelayPortFileTest, OnlyAPortFileOfOursThatIsNoLinkIsBelieved) {
     EXPECT_EQ(QueryRouterPort().port, 0) << "someone else's file";
 }
 
-#endif  // _WIN32
-
-TEST(RouterBox, IsNotAvailableWithoutMRouter) {
+// A relay alone is not mRouter: there is no box to open, and asking for one
+// leaves the published port as it was.
+TEST_F(RelayPortFileTest, RouterBoxIsNotAvailableWithoutMRouter) {
+    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+    fs::create_directory(dir_ / "mrouter");
+    Write("40123", "mrouter/relay.port");
     EXPECT_FALSE(OpenRouterBox());
+    EXPECT_EQ(QueryRouterPort().port, 40123);
 }
 
-TEST(ComInit, SucceedsWhereThereIsNothingToInitialise) {
-    const ComInit com;
-    EXPECT_TRUE(com.Ok());
+// The program holds COM for its whole life; where there is none, holding it
+// (nested too, as a second user on the same thread does) must not cost the
+// relay's port.
+TEST_F(RelayPortFileTest, ComInitSucceedsWhereThereIsNothingToInitialise) {
+    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+    fs::create_directory(dir_ / "mrouter");
+    Write("40123", "mrouter/relay.port");
+    {
+        const ComInit program;
+        const ComInit nested;
+        EXPECT_TRUE(program.Ok());
+        EXPECT_TRUE(nested.Ok());
+        EXPECT_EQ(QueryRouterPort().port, 40123);
+    }
+    EXPECT_EQ(QueryRouterPort().port, 40123);
 }
+
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace velarix

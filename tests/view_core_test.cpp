@@ -402,6 +402,11 @@ TEST(ViewOptions, BackgroundOptionsGoOnceAndAlsoAtASync) {
     v.view.OnCommand(cmd::kColor256);  // a forced change while hidden stays in the background
     EXPECT_EQ(v.transport.TakeSent(), (ByteVec{0x04, 1, 1, 0, 1, 0x32, 1, 40}));
     EXPECT_EQ(v.Int("General", "TimerDiv"), 2u);
+    // The stream falls out of step and syncs again while the window is
+    // hidden: the Options at that sync are the background ones.
+    v.Feed({0xFF, 0xFF, 0xFF, 0xFF, 0x00});
+    v.Feed(SyncBytes());
+    EXPECT_EQ(v.transport.TakeSent(), Concat({kHello, {0x04, 1, 1, 0, 1, 0x32, 1, 40}, {0x01}}));
     v.view.SetInBackground(false);
     v.view.SetInBackground(false);
     EXPECT_EQ(v.transport.TakeSent(), (ByteVec{0x04, 1, 1, 1, 1, 0x32, 2, 2}));

@@ -442,9 +442,9 @@ std::optional<std::string> CChildView::AskVideoFileName(const std::string& initi
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-        // A name typed without an extension gets ".avi" from the dialog, so
-        // its own overwrite question covers the file really written.
-        dialog.setDefaultSuffix(QStringLiteral("avi"));
+        // No default extension: "Last" keeps the name as typed, and the
+        // question below covers the ".avi" the writer adds.
+        dialog.setDefaultSuffix(QString());
         dialog.setNameFilter(QStringLiteral("Video files (*.avi)"));
         dialog.setDirectory(startDir);
         if (!initialName.empty()) dialog.selectFile(QString::fromStdString(initialName));

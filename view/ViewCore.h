@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/CommandIds.h"
 #include "link/PhoneLink.h"
 #include "settings/SettingsStore.h"
+#include "view/CommandIds.h"
 #include "view/InputTranslator.h"
 
 namespace velarix {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 
 namespace phonesim {
 
@@ -33,6 +34,53 @@ std::string Unquote(std::string_view text) {
     return std::string(text);
 }
 
+// The phone's 8-bit text is Windows-1252. Code points 0x80 to 0x9F of that
+// page, in byte order; the five bytes it leaves undefined stand for the C1
+// control of their own number.
+constexpr char32_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+char Windows1252Byte(char32_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+    for (std::size_t i = 0; i < std::size(kWindows1252High); ++i) {
+        if (kWindows1252High[i] == c) return static_cast<char>(0x80 + i);
+    }
+    return '?';
+}
+
+// TEXT as typed on the terminal (UTF-8) in the phone's code page: one byte per
+// character, '?' for a character the page lacks and for each byte of a
+// malformed sequence.
+std::string Utf8ToWindows1252(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80                   ? 1
+                                   : lead >= 0xC2 && lead < 0xE0 ? 2
+                                   : lead >= 0xE0 && lead < 0xF0 ? 3
+                                   : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                                 : 0;
+        char32_t c = length == 1 ? lead : lead & (0x7Fu >> length);
+        bool ok = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; ok && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            ok = (next & 0xC0) == 0x80;
+            c = c << 6 | (next & 0x3Fu);
+        }
+        // Overlong forms, surrogates and values above U+10FFFF are malformed too.
+        ok = ok && !(length == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) &&
+             !(length == 4 && (c < 0x10000 || c > 0x10FFFF));
+        out.push_back(ok ? Windows1252Byte(c) : '?');
+        i += ok ? length : 1;
+    }
+    return out;
+}
+
 }  // namespace
 
 std::optional<Command> ParseCommand(std::string_view line, std::string* error) {
@@ -47,14 +95,15 @@ std::optional<Command> ParseCommand(std::string_view line, std::string* error) {
         if (error) *error = std::move(why);
         return std::nullopt;
     };
+    const std::string quotedWord = std::string("'").append(word).append("'");
     const auto simple = [&](CommandKind kind) -> std::optional<Command> {
-        if (!rest.empty()) return fail("'" + std::string(word) + "' takes no argument");
+        if (!rest.empty()) return fail(quotedWord + " takes no argument");
         return Command{kind, 0, false, {}};
     };
     const auto numbered = [&](CommandKind kind, std::uint32_t max) -> std::optional<Command> {
         const auto n = ParseNumber(rest);
         if (!n || *n > max) {
-            return fail("'" + std::string(word) + "' needs a number up to " + std::to_string(max));
+            return fail(quotedWord + " needs a number up to " + std::to_string(max));
         }
         return Command{kind, *n, false, {}};
     };
@@ -62,8 +111,7 @@ std::optional<Command> ParseCommand(std::string_view line, std::string* error) {
                            std::string_view no) -> std::optional<Command> {
         if (rest == yes) return Command{kind, 0, true, {}};
         if (rest == no) return Command{kind, 0, false, {}};
-        return fail("'" + std::string(word) + "' needs " + std::string(yes) + " or " +
-                    std::string(no));
+        return fail(quotedWord + " needs " + std::string(yes) + " or " + std::string(no));
     };
 
     if (word == "call") return simple(CommandKind::kCall);
@@ -75,12 +123,14 @@ std::optional<Command> ParseCommand(std::string_view line, std::string* error) {
     if (word == "bye") return simple(CommandKind::kBye);
     if (word == "bye-payload") return simple(CommandKind::kByePayload);
     if (word == "garbage") return simple(CommandKind::kGarbage);
-    if (word == "clip") return Command{CommandKind::kClip, 0, false, Unquote(rest)};
+    if (word == "clip")
+        return Command{CommandKind::kClip, 0, false, Utf8ToWindows1252(Unquote(rest))};
     if (word == "full") return simple(CommandKind::kFull);
     if (word == "stream") return onOff(CommandKind::kStream, "on", "off");
     if (word == "ping") return simple(CommandKind::kPing);
     if (word == "sleep") return numbered(CommandKind::kSleep, 3600000);
-    if (word == "text") return Command{CommandKind::kText, 0, false, Unquote(rest)};
+    if (word == "text")
+        return Command{CommandKind::kText, 0, false, Utf8ToWindows1252(Unquote(rest))};
     if (word == "clear") return simple(CommandKind::kClear);
     if (word == "disconnect") return simple(CommandKind::kDisconnect);
     if (word == "quit" || word == "exit") return simple(CommandKind::kQuit);
@@ -126,7 +176,8 @@ N is decimal or 0x-prefixed hexadecimal):
   disconnect           close the viewer's connection (the next one is accepted)
   quit                 end the simulator
   help                 this list
-TEXT may be wrapped in double quotes to keep leading or trailing spaces.
+TEXT may be wrapped in double quotes to keep leading or trailing spaces. It is read
+as UTF-8 and reaches the phone in its Windows-1252 code page ('?' for what the page lacks).
 Commands that send something do nothing while no viewer is synced.
 )";
 }

@@ -15,7 +15,7 @@ std::int64_t MonotonicMicros() {
 void Log::Write(std::string_view prefix, std::string_view text, std::int64_t usec) const {
     std::string line;
     if (timestamps_) {
-        line = "[" + std::to_string(usec < 0 ? MonotonicMicros() : usec) + "] ";
+        line.append("[").append(std::to_string(usec < 0 ? MonotonicMicros() : usec)).append("] ");
     }
     line.append(prefix);
     line.append(text);
