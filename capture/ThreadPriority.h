@@ -1,17 +1,8 @@
 // Lowering the calling thread's scheduling priority, for the threads that
 // work beside the screen (the compressor list, the recording's encoder).
+// ThreadPriorityPosix.cpp and ThreadPriorityWin.cpp implement it; the build
+// compiles one of the two.
 #pragma once
-
-#if defined(__linux__)
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#elif defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
 
 namespace velarix {
 
@@ -20,18 +11,8 @@ enum class ThreadPriority {
     Low,          // well below the screen's, not the very lowest, which starves
 };
 
-inline void LowerThisThread(ThreadPriority priority) {
-#if defined(__linux__)
-    // On Linux the nice value is per thread.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)),
-                priority == ThreadPriority::Low ? 10 : 5);
-#elif defined(_WIN32)
-    SetThreadPriority(GetCurrentThread(), priority == ThreadPriority::Low
-                                              ? THREAD_PRIORITY_LOWEST
-                                              : THREAD_PRIORITY_BELOW_NORMAL);
-#else
-    (void)priority;
-#endif
-}
+// Lowers the calling thread only, never the process; a refusal by the system
+// leaves the thread as it was, which costs smoothness, not correctness.
+void LowerThisThread(ThreadPriority priority);
 
 }  // namespace velarix

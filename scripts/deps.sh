@@ -10,6 +10,14 @@ VELARIX_PACKAGES=(
   dpkg-dev lintian desktop-file-utils appstream x11-utils
 )
 
+# What the Windows build adds (scripts/windows): the mingw-w64 cross compilers
+# and tools, Wine to run the tests, NSIS for the installer and what building
+# the libraries from Debian's source packages takes.
+VELARIX_WINDOWS_PACKAGES=(
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libz-mingw-w64-dev
+  wine wine64 nsis dpkg-dev nasm yasm python3 perl
+)
+
 # Installs what is missing when we are root; otherwise says what to run.
 velarix_ensure_packages() {
   local missing=()

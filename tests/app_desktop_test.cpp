@@ -208,6 +208,9 @@ TEST(RecordBarPlacement, StaysWhollyOnTheFramesScreen) {
 
 // ---- The relay's port file ----
 
+// A relay publishes its port in a file on POSIX systems only; mRouter on
+// Windows is asked through COM.
+#ifndef _WIN32
 TEST(RelayWatch, ThePageFollowsThePortFile) {
     QTemporaryDir runtime;
     const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
@@ -242,6 +245,8 @@ TEST(RelayWatch, ThePageFollowsThePortFile) {
 }
 
 // ---- Settings defaults, menus and the toolbar ----
+
+#endif  // _WIN32
 
 TEST(FreshProfile, EveryToggleFlipsWithTheFirstClick) {
     const struct {
@@ -456,7 +461,7 @@ TEST(SaveFolders, TheStatusBarSaysWhereTheScreenshotWentEvenInADeepFolder) {
     EXPECT_EQ(bar->currentMessage(), whole);
     // Elided in the middle so the name still shows; the tooltip holds it all.
     const QString shown = bar->ShownMessage();
-    EXPECT_TRUE(shown.contains(QChar(0x2026)) && shown.endsWith("/1.bmp")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026)) && shown.endsWith("1.bmp")) << shown.toStdString();
     EXPECT_LE(bar->fontMetrics().horizontalAdvance(shown), bar->MessageRect().width());
     EXPECT_EQ(bar->toolTip(), whole);
 }

@@ -316,7 +316,8 @@ TEST(ViewRecording, StartsInAFolderAndSaysWhereTheVideoWent) {
             r.Feed(Message(255));
         else
             r.Run(cmd::kStopRecording);
-        EXPECT_EQ(r.frame->statusBar()->currentMessage(), "Video saved to /videos/clip.avi")
+        EXPECT_EQ(r.frame->statusBar()->currentMessage(),
+                  "Video saved to " + QDir::toNativeSeparators("/videos/clip.avi"))
             << linkLost;
     }
 }

@@ -1,7 +1,6 @@
 // The screenshot save dialog, driven offscreen: what it starts with and what
 // it hands back when accepted or cancelled.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QApplication>
 #include <QDir>
@@ -11,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "TempDir.h"
 #include "capture/ScreenshotDialog.h"
 
 namespace velarix {
@@ -21,17 +21,11 @@ namespace fs = std::filesystem;
 class ScreenshotDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string dir = (fs::temp_directory_path() / "velarix-dialog-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-        dir_ = dir;
         // The widget dialog, whatever platform theme the machine has, so the
         // test can reach it.
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs, true);
     }
-    void TearDown() override {
-        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs, false);
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs, false); }
 
     // Runs the dialog and lets `drive` act on it once it is up.
     std::optional<SaveDialogResult> Run(const SaveDialogRequest& request,
@@ -52,7 +46,8 @@ protected:
         return RunScreenshotSaveDialog(nullptr, request);
     }
 
-    std::string dir_;
+    test::TempDir temp_{"velarix-dialog"};
+    std::string dir_ = temp_.String();
 };
 
 TEST_F(ScreenshotDialogTest, StartsAsRequestedAndReturnsTheTypedName) {

@@ -3,7 +3,6 @@
 // FreeImage writes, decoded again.
 #include <FreeImage.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "capture/Screenshots.h"
 #include "link/Protocol.h"
 #include "settings/MemorySettingsBackend.h"
@@ -31,13 +31,6 @@ constexpr std::string_view kShot = kSectionScreenshot;
 // A temporary folder and a settings store in memory for each test.
 class CaptureTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string dir = (fs::temp_directory_path() / "velarix-capture-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-        dir_ = dir;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     // A name inside the temporary folder.
     std::string In(const std::string& name) const { return dir_ + kPathSeparator + name; }
     void Touch(const std::string& name) const { std::ofstream(In(name)) << "x"; }
@@ -61,7 +54,8 @@ protected:
         return SuggestNextName(store_, kShot);
     }
 
-    std::string dir_;
+    test::TempDir temp_{"velarix-capture"};
+    std::string dir_ = temp_.String();
     std::shared_ptr<MemorySettingsBackend> backend_ = std::make_shared<MemorySettingsBackend>();
     SettingsStore store_{backend_};
 };
@@ -321,6 +315,16 @@ TEST_F(CaptureTest, BmpAndPngHoldTheScreenExactly) {
     EXPECT_EQ(TypeOfFile(In("s.bmp")), FIF_BMP);
     EXPECT_EQ(TypeOfFile(In("s.png")), FIF_PNG);
     EXPECT_EQ(TypeOfFile(In("s.PNG2")), FIF_BMP);  // no known extension: BMP
+}
+
+// Names are UTF-8 throughout; on Windows the file must carry the name itself,
+// not its bytes read in the ANSI code page.
+TEST_F(CaptureTest, NamesOutsideAsciiAreWrittenUnderThatName) {
+    const std::string name = "\xC3\xA9t\xC3\xA9 \xCE\xA9 \xE2\x9C\x93.png";  // "été Ω ✓.png"
+    ASSERT_TRUE(WriteScreenshot(TestScreen(), In(name)));
+    const fs::path written = fs::path(dir_) / std::u8string(name.begin(), name.end());
+    EXPECT_TRUE(fs::is_regular_file(written));
+    EXPECT_EQ(Files().size(), 1u);
 }
 
 TEST_F(CaptureTest, BmpFileIsUpright) {

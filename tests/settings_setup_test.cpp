@@ -169,7 +169,7 @@ TEST(SetupText, NormalizeFolderOnWindowsPaths) {
 TEST(SetupText, NormalizeFolderOnTheFileSystem) {
     const auto dir = std::filesystem::temp_directory_path() / "velarix_setup_folder";
     std::filesystem::create_directories(dir);
-    std::string text = dir.string() + "/";
+    std::string text = dir.string() + kPathSeparator;
     NormalizeFolder(text);
     EXPECT_EQ(text, dir.string());
     text = "/";
@@ -330,14 +330,15 @@ TEST(ScreenshotPage, StoredValuesLoadAndIntervalRulesHold) {
     const SettingsStore store = s.Store();
     store.WriteInt("Screenshot", "Prompt", 0);
     store.WriteString("Screenshot", "Prefix", "pre");
-    store.WriteString("Screenshot", "Path", std::filesystem::temp_directory_path().string() + "/");
+    // The temporary folder without its trailing separator (Windows gives one).
+    const std::string temp = (std::filesystem::temp_directory_path() / "").parent_path().string();
+    store.WriteString("Screenshot", "Path", temp + kPathSeparator);
     store.WriteInt("Screenshot", "Format", 7);
     store.WriteInt("Screenshot", "IntervalEnable", 0);
     store.WriteInt("Screenshot", "Interval", 0);
     s.Open();
     EXPECT_EQ(s.Find<QLineEdit>(s.shots, "edit1033")->text(), "pre");
-    EXPECT_EQ(s.Find<QLineEdit>(s.shots, "edit1000")->text(),
-              QString::fromStdString(std::filesystem::temp_directory_path().string()));
+    EXPECT_EQ(s.Find<QLineEdit>(s.shots, "edit1000")->text(), QString::fromStdString(temp));
     EXPECT_EQ(s.Find<QComboBox>(s.shots, "combo1038")->currentIndex(), -1);
     EXPECT_EQ(s.Find<QLineEdit>(s.shots, "edit1037")->text(), "");
     s.Find<QLineEdit>(s.shots, "edit1037")->setText("30");  // flag clear: written as 0
