@@ -279,6 +279,10 @@ bool CChildView::QueryRouterPort() {
 }
 
 void CChildView::WatchRelayPortFile() {
+    // Only a relay that publishes its port in a file can be watched. On
+    // Windows mRouter is asked through COM whenever the port is needed (at
+    // start-up, at each connection attempt and page refresh) and announces
+    // nothing in between, so there is nothing to watch.
 #ifndef _WIN32
     if (!portWatcher_) {
         portWatcher_ = new QFileSystemWatcher(this);
