@@ -11,12 +11,12 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
 
 #include "AviBuilder.h"
+#include "TempDir.h"
 #include "capture/AviRepair.h"
 #include "capture/FileHandle.h"
 
@@ -37,22 +37,9 @@ void WriteAll(const std::string& path, const std::string& bytes) {
 
 class FileRepairTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::random_device random;
-        for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
-            const fs::path dir =
-                fs::temp_directory_path() / ("velarix-file-" + std::to_string(random()));
-            if (fs::create_directory(dir)) dir_ = dir;
-        }
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-    std::string In(const std::string& name) const { return (dir_ / name).string(); }
+    std::string In(const std::string& name) const { return (temp_.Path() / name).string(); }
 
-    fs::path dir_;
+    TempDir temp_{"velarix-file"};
 };
 
 // --- Damage in the middle, and the tail ----------------------------------------
@@ -212,7 +199,7 @@ TEST_F(FileRepairTest, FileHandleWorksAtOffsetsAndLocksAgainstASecondHandle) {
     // Names that lead nowhere, or to what the repair must not touch.
     EXPECT_FALSE(FileHandle::Open(In("missing"), FileAccess::Read, error).IsOpen());
     EXPECT_EQ(error, FileOpenError::NotFound);
-    EXPECT_FALSE(FileHandle::Open(dir_.string(), FileAccess::Read, error).IsOpen());
+    EXPECT_FALSE(FileHandle::Open(temp_.String(), FileAccess::Read, error).IsOpen());
     EXPECT_NE(error, FileOpenError::None);
     // Windows lets only some users make links.
     std::error_code linked;
