@@ -4,9 +4,21 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace velarix::test {
+
+// A whole file as bytes, and a file made of exactly these bytes.
+inline std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void WriteAll(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
 
 inline std::string Le32(std::uint32_t value) {
     std::string out;

@@ -23,15 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace velarix::test;
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 class AviRepairTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -26,15 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace velarix::test;
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 class FileRepairTest : public ::testing::Test {
 protected:
     std::string In(const std::string& name) const { return (temp_.Path() / name).string(); }
