@@ -58,7 +58,14 @@ public:
     ~FileHandle() { Close(); }
     FileHandle(FileHandle&& other) noexcept
         : native_(other.Release()), writable_(other.writable_) {}
-    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle& operator=(FileHandle&& other) noexcept {
+        if (this != &other) {
+            Close();
+            writable_ = other.writable_;
+            native_ = other.Release();
+        }
+        return *this;
+    }
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
 

@@ -9,15 +9,6 @@
 
 namespace velarix {
 
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-        Close();
-        writable_ = other.writable_;
-        native_ = other.Release();
-    }
-    return *this;
-}
-
 FileHandle FileHandle::Open(const std::string& path, FileAccess access, FileOpenError& error,
                             FileKind kind) {
     int flags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;

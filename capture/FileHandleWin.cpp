@@ -65,15 +65,6 @@ FileOpenError ErrorOf(DWORD code) {
 
 }  // namespace
 
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-        Close();
-        writable_ = other.writable_;
-        native_ = other.Release();
-    }
-    return *this;
-}
-
 FileHandle FileHandle::Open(const std::string& path, FileAccess access, FileOpenError& error,
                             FileKind kind) {
     const std::optional<std::wstring> wide = Widen(path);
